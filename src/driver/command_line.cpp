@@ -1,0 +1,123 @@
+#include "driver/command_line.h"
+
+#include <cmath>
+#include <cstring>
+#include <iterator>
+
+namespace bm7 {
+
+namespace {
+
+constexpr int kLowestPort = 256;
+constexpr int kHighestPort = 65535;
+
+// Add a row here for each option; --help lists them in this order.
+constexpr OptionSpec kProgramOptions[] = {
+    {"help", nullptr, "print this help and exit"},
+    {"version", nullptr, "print the program's version and exit"},
+};
+
+const OptionSpec* findOption(std::span<const OptionSpec> options, const std::string& name) {
+    for (const OptionSpec& option : options) {
+        if (name == option.name) return &option;
+    }
+    return nullptr;
+}
+
+// "%lf%1s": a number followed by nothing else, and not negative. NaN is refused too:
+// a final time of NaN would never be reached.
+bool scanFinalTime(const char* text, double& value) {
+    char rest[2];
+    if (std::sscanf(text, "%lf%1s", &value, rest) != 1) return false;
+    return value >= 0.0;
+}
+
+// "%d%1s" within the port range.
+bool scanPort(const char* text, int& value) {
+    char rest[2];
+    if (std::sscanf(text, "%d%1s", &value, rest) != 1) return false;
+    return value >= kLowestPort && value <= kHighestPort;
+}
+
+}  // namespace
+
+std::string CommandLine::value(const std::string& name, const std::string& fallback) const {
+    auto found = options.find(name);
+    return found == options.end() ? fallback : found->second;
+}
+
+std::span<const OptionSpec> programOptions() {
+    return kProgramOptions;
+}
+
+ParseOutcome parseCommandLine(int argc, const char* const* argv,
+                              std::span<const OptionSpec> options, CommandLine& out,
+                              std::string& problem) {
+    problem.clear();
+    const char* positional[2];
+    int positionalCount = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strncmp(arg, "--", 2) != 0 || arg[2] == '\0') {
+            if (positionalCount == 2) return ParseOutcome::usageError;
+            positional[positionalCount++] = arg;
+            continue;
+        }
+        std::string name = arg + 2;
+        std::string value;
+        const std::size_t equals = name.find('=');
+        const bool inlineValue = equals != std::string::npos;
+        if (inlineValue) {
+            value = name.substr(equals + 1);
+            name.resize(equals);
+        }
+        const OptionSpec* spec = findOption(options, name);
+        if (spec == nullptr) {
+            problem = "unknown option --" + name;
+            return ParseOutcome::usageError;
+        }
+        if (spec->valueName == nullptr && inlineValue) {
+            problem = "option --" + name + " takes no value";
+            return ParseOutcome::usageError;
+        }
+        if (spec->valueName != nullptr && !inlineValue) {
+            if (i + 1 >= argc) {
+                problem = "option --" + name + " needs a value (" + spec->valueName + ")";
+                return ParseOutcome::usageError;
+            }
+            value = argv[++i];
+        }
+        out.options[name] = value;
+    }
+    if (positionalCount >= 1) {
+        if (!scanFinalTime(positional[0], out.finalTime) || std::isnan(out.finalTime)) {
+            return ParseOutcome::usageError;
+        }
+        out.hasFinalTime = true;
+    }
+    if (positionalCount == 2 && !scanPort(positional[1], out.port)) {
+        return ParseOutcome::usageError;
+    }
+    if (out.has("help")) return ParseOutcome::help;
+    if (out.has("version")) return ParseOutcome::version;
+    return ParseOutcome::run;
+}
+
+void printUsage(std::FILE* out) {
+    std::fprintf(out, "usage: %s [finaltime] [TCPport]\n", kModelName);
+    std::fputs("arguments:\n", out);
+    std::fputs("  finaltime - overrides final time specified in Tessaline (0 for no limit)\n", out);
+    std::fputs("  ExternModeTCPport - overrides 17725 default port, valid range 256 to 65535", out);
+}
+
+void printHelp(std::FILE* out, std::span<const OptionSpec> options) {
+    printUsage(out);
+    std::fputs("\n\noptions (before the arguments):\n", out);
+    for (const OptionSpec& option : options) {
+        std::string left = std::string("--") + option.name;
+        if (option.valueName != nullptr) left += std::string(" ") + option.valueName;
+        std::fprintf(out, "  %-24s %s\n", left.c_str(), option.help);
+    }
+}
+
+}  // namespace bm7

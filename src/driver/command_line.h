@@ -1,0 +1,47 @@
+// The command line: an optional final time and an optional port, preceded by any
+// number of "--name" options. An argument is an option only when it starts with two
+// dashes, so a negative number is still a (bad) final time, exactly as without options.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <span>
+#include <string>
+
+namespace bm7 {
+
+inline constexpr const char* kModelName = "brakmoor7";
+inline constexpr int kDefaultPort = 17725;
+
+struct OptionSpec {
+    const char* name;       // without the leading dashes
+    const char* valueName;  // null for a flag
+    const char* help;
+};
+
+struct CommandLine {
+    bool hasFinalTime = false;
+    double finalTime = 0.0;
+    int port = kDefaultPort;
+    std::map<std::string, std::string> options;  // a flag maps to ""
+
+    bool has(const std::string& name) const { return options.count(name) != 0; }
+    std::string value(const std::string& name, const std::string& fallback = "") const;
+};
+
+enum class ParseOutcome { run, help, version, usageError };
+
+// The options this program accepts, in the order --help lists them.
+std::span<const OptionSpec> programOptions();
+
+// Parses argv[1..argc-1]. On usageError, `problem` is empty for a bad positional
+// argument and names the fault for a bad option.
+ParseOutcome parseCommandLine(int argc, const char* const* argv,
+                              std::span<const OptionSpec> options, CommandLine& out,
+                              std::string& problem);
+
+// The four usage lines; the last has no newline.
+void printUsage(std::FILE* out);
+void printHelp(std::FILE* out, std::span<const OptionSpec> options);
+
+}  // namespace bm7

@@ -1,0 +1,27 @@
+// What the driver needs of a model: the operations of one run, in the order the
+// driver calls them. The detector model implements it; tests drive the driver with
+// small models of their own.
+#pragma once
+
+#include "driver/block.h"
+
+namespace bm7 {
+
+class Model {
+public:
+    virtual ~Model() = default;
+
+    // Builds the root record, SimInfo, the storage areas and the child records.
+    virtual BlockRecord* registerModel() = 0;
+    // Fill the root's counts, then its rates; called right after registerModel.
+    virtual void declareModelSizes() = 0;
+    virtual void declareModelSampleTimes() = 0;
+    // Once before the first step. Failures go to the root's errorStatus.
+    virtual void start() = 0;
+    virtual void outputs(int task) = 0;
+    virtual void update(int task) = 0;
+    // Once after a successful run.
+    virtual void terminate() = 0;
+};
+
+}  // namespace bm7
