@@ -29,7 +29,8 @@ double rowsForFinalTime(const SimInfo& sim, double sampleTime, int decimation) {
         period = sim.fixedStepSize;
     }
     const double wholePeriods = std::trunc(sim.finalTime / period);
-    if (!(wholePeriods < 0x1p53)) return wholePeriods / decimation;  // also infinite, NaN
+    // Too many to hold, or a period of the wrong sign: the caller refuses or clamps it.
+    if (!(std::fabs(wholePeriods) < 0x1p53)) return wholePeriods / decimation;
     long long instants = static_cast<long long>(wholePeriods) + 1;
     if (static_cast<double>(instants - 1) * period < sim.finalTime) ++instants;
     return static_cast<double>((instants + decimation - 1) / decimation);

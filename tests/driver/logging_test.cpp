@@ -81,7 +81,8 @@ TEST(LoggingStart, SizesEachBufferForTheSampleInstantsUpToTheFinalTime) {
     // 0, h, 2h and 3h: 2h falls short of 1.0, so 3h is the instant at or after it.
     const Case cases[] = {{0, 1, kFrameStep, 4}, {0, 1, -1.0, 4},       {0, 1, 0.0, 4},
                           {0, 3, kFrameStep, 2}, {3, 1, kFrameStep, 3}, {9, 1, kFrameStep, 4},
-                          {0, 1, -2.0, 2},       {0, 1, 0.25, 5},       {0, 0, kFrameStep, 4}};
+                          {0, 1, -2.0, 2},       {0, 1, 0.25, 5},       {0, 0, kFrameStep, 4},
+                          {0, 1, -1e-300, 1}};
     for (const Case& c : cases) {
         LogVar* var = nullptr;
         ASSERT_EQ(createLogVar(run.model.root, "rt_", "x", c.maxRows, c.decimation, 2, c.sampleTime,
