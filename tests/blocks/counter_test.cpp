@@ -96,9 +96,9 @@ TEST(CounterRule, EveryConfigurationMatchesThePerSampleRuleAcrossFrames) {
             const std::vector<double> load = sparse(random, frameLength * channels, 0.05);
             const std::vector<double> expected = reference.frame(step, reset, load);
             int port = 0;
-            if (sw.hasStep) counter.input(port++) = step;
-            if (sw.hasReset) counter.input(port++) = reset;
-            if (sw.hasLoad) counter.input(port++) = load;
+            if (sw.hasStep) counter.setInput(port++, step);
+            if (sw.hasReset) counter.setInput(port++, reset);
+            if (sw.hasLoad) counter.setInput(port++, load);
             ASSERT_EQ(counter.step(), expected) << "frame " << frame;
             EXPECT_EQ(counter.states(), reference.counts);
         }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "support/block_harness.h"
@@ -14,6 +15,11 @@ struct DelaySetup {
     int frameLength, delay, channels;
     bool channelMajor;
 };
+
+void PrintTo(const DelaySetup& s, std::ostream* os) {
+    *os << "F=" << s.frameLength << " D=" << s.delay << " channels=" << s.channels
+        << (s.channelMajor ? " channel-major" : " interleaved");
+}
 
 Channels runFramed(const DelaySetup& s, const Channels& signal, int frames) {
     BlockHarness block(registerDelay, {double(s.frameLength), double(s.delay), double(s.channels),

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ostream>
 #include <vector>
 
 #include "support/block_harness.h"
@@ -18,6 +19,12 @@ struct WindowSetup {
     double initialSum;
     bool mean;
 };
+
+void PrintTo(const WindowSetup& s, std::ostream* os) {
+    *os << "F=" << s.frameLength << " N=" << s.windowLength << " channels=" << s.channels
+        << (s.channelMajor ? " channel-major" : " interleaved") << " initial=" << s.initialSum
+        << (s.mean ? " mean" : " sum");
+}
 
 // Feeds `signal` frame by frame and returns the outputs as whole per-channel signals.
 Channels runFramed(const WindowSetup& s, const Channels& signal, int frames) {

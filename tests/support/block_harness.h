@@ -4,7 +4,8 @@
 #pragma once
 
 #include <algorithm>
-#include <initializer_list>
+#include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "driver/block.h"
@@ -17,7 +18,7 @@ public:
 
     // Registers the kind, then lets it declare its sizes and sample time, and sizes the
     // signals and areas from what it declared.
-    BlockHarness(void (*registerKind)(BlockRecord*), std::initializer_list<double> scalars)
+    BlockHarness(void (*registerKind)(BlockRecord*), const std::vector<double>& scalars)
         : inputPorts_(maxPorts), outputPorts_(maxPorts) {
         for (double value : scalars) paramRuns_.push_back({1.0, 1.0, value});
         for (const std::vector<double>& run : paramRuns_) params_.push_back({run.data()});
@@ -45,7 +46,13 @@ public:
 
     BlockRecord& record() { return record_; }
     const char* error() const { return root_.errorStatus; }
-    std::vector<double>& input(int port) { return inputs_[static_cast<std::size_t>(port)]; }
+    // Input signals keep their storage for the whole run: the element pointers refer to it.
+    std::span<double> input(int port) { return inputs_[static_cast<std::size_t>(port)]; }
+    void setInput(int port, const std::vector<double>& frame) {
+        const std::span<double> signal = input(port);
+        if (frame.size() != signal.size()) throw std::length_error("frame does not fit the port");
+        std::copy(frame.begin(), frame.end(), signal.begin());
+    }
     std::vector<double>& output(int port = 0) { return outputs_[static_cast<std::size_t>(port)]; }
     std::vector<double>& states() { return states_; }
     std::vector<double>& realWork() { return realWork_; }
@@ -57,7 +64,7 @@ public:
     template <class... Frames>
     const std::vector<double>& step(const Frames&... frames) {
         int port = 0;
-        (std::copy(frames.begin(), frames.end(), input(port++).begin()), ...);
+        (setInput(port++, frames), ...);
         callOutputs(record_, 0);
         callUpdate(record_, 0);
         return output();
