@@ -1,6 +1,6 @@
-// Frame layouts and the sample history shared by the frame-based state blocks (Integrate,
-// Delay): where sample i of channel k lies in a frame, and how the newest inputs of each
-// frame are kept in a history of L slots that wraps when frames are shorter than L.
+// What the frame-based state blocks share: where sample i of channel k lies in a frame of
+// either layout, and (for Integrate and Delay) how the newest inputs of each frame are kept
+// in a history of L slots that wraps when frames are shorter than L.
 #pragma once
 
 namespace bm7 {

@@ -47,7 +47,7 @@ struct Channel {
 
 // One channel over one frame; `pulse` counts the consecutive 1.0 outputs so far. The
 // maximum is tested against the count before this sample's increment. The count stops
-// at INT_MAX rather than overflow: every comparison it takes part in is unchanged.
+// at INT_MAX rather than overflow: no comparison with a pulse length changes.
 template <bool hasMinimum, bool hasMaximum>
 void runChannel(const Channel& channel, Limits limits, double& state, int& pulse) {
     int element = channel.first;
