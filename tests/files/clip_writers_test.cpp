@@ -327,7 +327,7 @@ TEST(RawClips, MacIsChannelAfterChannelBigEndianInBothLayouts) {
     }
 }
 
-TEST(RawClips, BinAndFltFollowTheWindowsOwnLayout) {
+TEST(RawClips, BinAndFltFollowTheLayoutOfTheWindow) {
     ScratchDirectory dir;
     Window interleaved = twoChannelWindow(false);
     Window channelMajor = twoChannelWindow(true);
