@@ -15,6 +15,13 @@ constexpr int kHighestPort = 65535;
 constexpr OptionSpec kProgramOptions[] = {
     {"help", nullptr, "print this help and exit"},
     {"version", nullptr, "print the program's version and exit"},
+    {"clip-dir", "DIR", "directory that receives the clips, created if missing (default Calls)"},
+    {"log-file", "FILE", "log the hourly level lines are appended to (default Calls/LogDick.txt)"},
+    {"stop-file", "FILE", "file whose appearance ends the run (default stop.txt)"},
+    {"clip-format", "FORMAT",
+     "clip file format: wav, mac, nmx, txt, txt16, flt, bin or aif (default wav)"},
+    {"stamp", "MODE",
+     "clip name time stamp: stream (time since start), utc or local (default stream)"},
 };
 
 const OptionSpec* findOption(std::span<const OptionSpec> options, const std::string& name) {

@@ -1,0 +1,147 @@
+#include "files/clip_save.h"
+
+#include <algorithm>
+#include <new>
+#include <string>
+
+#include "files/clip_name.h"
+#include "files/clip_writers.h"
+#include "files/text_param.h"
+
+namespace bm7 {
+
+namespace {
+
+// A logical sample: NaN counts as off.
+bool isOn(double value) {
+    return value < 0.0 || value > 0.0;
+}
+
+bool enabledAt(const double* const* enable, int index) {
+    return isOn(*enable[index]);
+}
+
+ClipSamples clipSamples(const BlockRecord& block, const ClipRange& run) {
+    ClipSamples clip;
+    clip.window = block.inputPorts[0].elementPointers;
+    clip.windowLength = paramInt(block, kClipWindowLength);
+    clip.channels = paramInt(block, kClipChannels);
+    clip.channelMajor = paramInt(block, kClipDeinterleave) != 0;
+    clip.first = run.first;
+    clip.end = run.end;
+    clip.sampleRate = paramReal(block, kClipSampleRate);
+    return clip;
+}
+
+std::string clipStem(const BlockRecord& block, const ClipRange& run, std::time_t now) {
+    TextBuffer directory;
+    TextBuffer prefix;
+    const double seconds =
+        streamSeconds(run.first, block.integerWork[0], paramInt(block, kClipFrameSize),
+                      paramReal(block, kClipSampleRate));
+    return std::string(readTextParam(block, kClipDirectory, directory)) + "/" +
+           readTextParam(block, kClipPrefix, prefix) +
+           clipStamp(paramInt(block, kClipStampMode), seconds, now);
+}
+
+void saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce, std::time_t now) {
+    const ClipFormat* format = clipFormat(paramInt(block, kClipFormatCode));
+    if (format == nullptr) return;
+    std::string name;
+    try {
+        name = freeClipName(clipStem(block, run, now), format->extension);
+    } catch (const std::bad_alloc&) {
+        reportError(block, kClipCreateError);
+        return;
+    }
+    if (const char* failure = format->write(name.c_str(), clipSamples(block, run))) {
+        reportError(block, failure);
+        return;
+    }
+    // Flushed at once: the console of an unattended run may be a pipe or a file.
+    std::fprintf(announce, "Saved clip %s\n", name.c_str());
+    std::fflush(announce);
+}
+
+void initializeSizes(BlockRecord* block) {
+    const int windowLength = paramInt(*block, kClipWindowLength);
+    block->paramCountExpected = kClipSaveParamCount;
+    block->contStateCount = 0;
+    block->discStateCount = 1;
+    block->sampleTimeCount = 1;
+    block->integerWorkCount = 1;
+    block->realWorkCount = 0;
+    block->pointerWorkCount = 0;
+    block->inputCount = 2;
+    block->outputCount = 0;
+    block->inputPorts[0].width = paramInt(*block, kClipChannels) * windowLength;
+    block->inputPorts[0].directFeedthrough = 1;
+    block->inputPorts[1].width = windowLength;
+    block->inputPorts[1].directFeedthrough = 1;
+}
+
+void initializeSampleTimes(BlockRecord* block) {
+    block->samplePeriods[0] = -1.0;
+    block->sampleOffsets[0] = 1.0;
+}
+
+void initializeConditions(BlockRecord* block) {
+    block->integerWork[0] = 0;
+}
+
+void update(BlockRecord* block, int) {
+    saveFinishedClips(*block, stdout, std::time(nullptr));
+    ++block->integerWork[0];
+}
+
+}  // namespace
+
+bool runEndsAtFrameStart(const double* const* enable, int windowLength, int newest) {
+    return newest > 0 && newest < windowLength && enabledAt(enable, newest - 1) &&
+           !enabledAt(enable, newest);
+}
+
+int runStart(const double* const* enable, int index) {
+    while (index > 0 && enabledAt(enable, index - 1)) --index;
+    return index;
+}
+
+bool nextFinishedRun(const double* const* enable, int windowLength, int newest, int from,
+                     ClipRange& run) {
+    int first = from;
+    while (first < windowLength && !enabledAt(enable, first)) ++first;
+    if (first == windowLength) return false;
+    int end = std::max(first, newest);
+    if (first == newest) first = runStart(enable, first);
+    while (end < windowLength && enabledAt(enable, end)) ++end;
+    if (end == windowLength) return false;
+    run = {first, end};
+    return true;
+}
+
+void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now) {
+    const int windowLength = paramInt(block, kClipWindowLength);
+    if (windowLength <= 0 || paramInt(block, kClipChannels) <= 0) return;
+    const int newest = windowLength - std::clamp(paramInt(block, kClipFrameSize), 0, windowLength);
+    const double* const* enable = block.inputPorts[1].elementPointers;
+    if (runEndsAtFrameStart(enable, windowLength, newest)) {
+        saveClip(block, {runStart(enable, newest - 1), newest}, announce, now);
+    }
+    ClipRange run;
+    for (int from = newest; nextFinishedRun(enable, windowLength, newest, from, run);
+         from = run.end) {
+        saveClip(block, run, announce, now);
+    }
+}
+
+void registerClipSave(BlockRecord* block) {
+    MethodTable& methods = block->methods;
+    methods.initializeSizes = initializeSizes;
+    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeConditions.byRecord = initializeConditions;
+    methods.outputs.byRecord = emptyTaskMethod;
+    methods.update = update;
+    methods.terminate = emptyMethod;
+}
+
+}  // namespace bm7

@@ -1,0 +1,51 @@
+// Clip & Save: turns runs of a clip-enable window into clip files. Each update looks at
+// the newest frame of the audio and enable windows and saves every run of nonzero
+// enable samples that ends there, then counts the frame. Nothing is kept between frames
+// but that count: a run still on at the newest sample is found again, whole, later.
+#pragma once
+
+#include <cstdio>
+#include <ctime>
+
+#include "driver/block.h"
+
+namespace bm7 {
+
+// Parameters, in order.
+enum ClipSaveParam {
+    kClipFrameSize,
+    kClipWindowLength,
+    kClipChannels,
+    kClipDeinterleave,
+    kClipPrefix,
+    kClipDirectory,
+    kClipFormatCode,
+    kClipStampMode,
+    kClipSampleRate,
+    kClipSaveParamCount
+};
+
+// Samples first ... end - 1 of the window.
+struct ClipRange {
+    int first = 0;
+    int end = 0;
+};
+
+// The scan of one frame, over the enable window seen through its element pointers.
+// newest is the first index of the newest frame. A run that ends exactly where the
+// newest frame begins was still on at the end of the previous frame and so was not
+// saved then; it belongs to this frame.
+bool runEndsAtFrameStart(const double* const* enable, int windowLength, int newest);
+// Where the run that is on at `index` began, stopping at the window's start.
+int runStart(const double* const* enable, int index);
+// The next run at or after `from` (>= newest) that ends inside the newest frame.
+bool nextFinishedRun(const double* const* enable, int windowLength, int newest, int from,
+                     ClipRange& run);
+
+// Saves every run that ends in the newest frame, announcing each file on `announce`
+// and reporting failures through the error status; the stamp clock reads `now`.
+void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now);
+
+void registerClipSave(BlockRecord* block);
+
+}  // namespace bm7

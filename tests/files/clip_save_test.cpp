@@ -1,0 +1,384 @@
+#include "files/clip_save.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "files/clip_name.h"
+#include "files/files_fixture.h"
+
+namespace bm7 {
+namespace {
+
+using testing::fileBytes;
+using testing::scalar;
+using testing::ScratchDirectory;
+using testing::TestBlock;
+using testing::touch;
+
+constexpr std::time_t kMarch5th2024 = 1709622489;  // 2024-03-05 07:08:09 UTC
+
+struct ClipSetup {
+    int frameSize = 8;
+    int windowLength = 32;
+    int channels = 1;
+    std::string prefix = "c";
+    std::string directory;
+    int format = 6;  // raw doubles: the file shows exactly which samples were saved
+    int stampMode = kStampStream;
+    double sampleRate = 1.0;  // stream stamps count samples
+};
+
+std::unique_ptr<TestBlock> clipSave(const ClipSetup& setup) {
+    auto block = std::make_unique<TestBlock>(
+        std::vector<std::vector<double>>{
+            scalar(setup.frameSize), scalar(setup.windowLength), scalar(setup.channels), scalar(0),
+            textParameter(setup.prefix), textParameter(setup.directory), scalar(setup.format),
+            scalar(setup.stampMode), scalar(setup.sampleRate)},
+        std::vector<int>{setup.windowLength * setup.channels, setup.windowLength});
+    registerClipSave(&block->record);
+    block->record.methods.initializeSizes(&block->record);
+    block->record.methods.initializeConditions.byRecord(&block->record);
+    // The audio at each window index is the index itself.
+    for (std::size_t a = 0; a < block->input(0).size(); ++a) block->input(0)[a] = double(a);
+    return block;
+}
+
+void enable(TestBlock& block, int first, int end, double value = 1.0) {
+    for (int a = first; a < end; ++a) block.input(1)[static_cast<std::size_t>(a)] = value;
+}
+
+// Announcements of saved clips, captured in memory.
+class Console {
+public:
+    Console() : stream_(open_memstream(&buffer_, &size_)) {}
+    ~Console() {
+        std::fclose(stream_);
+        std::free(buffer_);
+    }
+    std::FILE* stream() { return stream_; }
+    std::string text() {
+        std::fflush(stream_);
+        return {buffer_, size_};
+    }
+
+private:
+    char* buffer_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* stream_;
+};
+
+// A saved raw-double clip: its file name and the first and last audio values in it.
+struct Saved {
+    std::string name;
+    double first;
+    double last;
+    bool operator==(const Saved&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Saved& saved) {
+    return out << saved.name << " [" << saved.first << ", " << saved.last << "]";
+}
+
+std::vector<Saved> savedClips(const ScratchDirectory& dir) {
+    std::vector<Saved> saved;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        const std::string bytes = fileBytes(entry.path());
+        std::vector<double> values(bytes.size() / sizeof(double));
+        std::memcpy(values.data(), bytes.data(), values.size() * sizeof(double));
+        saved.push_back({entry.path().filename(), values.front(), values.back()});
+    }
+    std::sort(saved.begin(), saved.end(),
+              [](const Saved& a, const Saved& b) { return a.name < b.name; });
+    return saved;
+}
+
+void saveFrame(TestBlock& block, Console& console, std::time_t now = kMarch5th2024) {
+    saveFinishedClips(block.record, console.stream(), now);
+    ++block.record.integerWork[0];
+}
+
+TEST(ClipSaveScan, SavesNothingWhileTheEnableIsOffInTheNewestFrame) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    enable(*block, 3, 10);  // a run that ended in an earlier frame
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_TRUE(savedClips(dir).empty());
+    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(block->error(), nullptr);
+}
+
+TEST(ClipSaveScan, SavesEachRunFromItsTrueBeginningToItsLastSample) {
+    struct Case {
+        int first, end;
+        Saved saved;
+    };
+    // The newest frame is window indices 24 to 31; NaN counts as off.
+    const Case cases[] = {
+        {26, 29, {"c_000.00.26_00.flt", 26, 28}},  // inside the newest frame
+        {20, 27, {"c_000.00.20_00.flt", 20, 26}},  // began in an older frame
+        {0, 25, {"c_000.00.00_00.flt", 0, 24}},    // began before the window
+    };
+    for (const Case& c : cases) {
+        ScratchDirectory dir;
+        auto block = clipSave({.directory = dir.path()});
+        enable(*block, 0, 32, std::nan(""));
+        enable(*block, c.first, c.end);
+        Console console;
+        saveFrame(*block, console);
+        EXPECT_EQ(savedClips(dir), std::vector<Saved>{c.saved});
+        EXPECT_EQ(console.text(), "Saved clip " + (dir / c.saved.name) + "\n");
+    }
+}
+
+TEST(ClipSaveScan, SavesARunStillOnAtTheNewestSampleOnlyInTheFrameWhereItEnds) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    Console console;
+    enable(*block, 28, 32);
+    saveFrame(*block, console);
+    EXPECT_TRUE(savedClips(dir).empty());
+    // The window moves on by one frame; the run is now indices 20 to 26.
+    std::fill(block->input(1).begin(), block->input(1).end(), 0.0);
+    enable(*block, 20, 27);
+    saveFrame(*block, console);
+    EXPECT_EQ(savedClips(dir), (std::vector<Saved>{{"c_000.00.28_00.flt", 20, 26}}));
+}
+
+TEST(ClipSaveScan, SavesARunThatEndsExactlyWhereTheNewestFrameBegins) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    Console console;
+    enable(*block, 18, 24);
+    enable(*block, 26, 28);
+    saveFrame(*block, console);
+    EXPECT_EQ(savedClips(dir),
+              (std::vector<Saved>{{"c_000.00.18_00.flt", 18, 23}, {"c_000.00.26_00.flt", 26, 27}}));
+}
+
+TEST(ClipSaveScan, TwoRunsEndingInOneFrameGetConsecutiveSuffixesInTimeOrder) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path(), .stampMode = kStampUtc});
+    Console console;
+    enable(*block, 10, 25);
+    enable(*block, 27, 30);
+    saveFrame(*block, console);
+    EXPECT_EQ(savedClips(dir), (std::vector<Saved>{{"c_2024-03-05_07.08.09_00.flt", 10, 24},
+                                                   {"c_2024-03-05_07.08.09_01.flt", 27, 29}}));
+    EXPECT_EQ(console.text(), "Saved clip " + (dir / "c_2024-03-05_07.08.09_00.flt") +
+                                  "\nSaved clip " + (dir / "c_2024-03-05_07.08.09_01.flt") + "\n");
+}
+
+// A run [first, end) of a whole signal, as a window sliding over it frame by frame
+// must save it: in the frame holding its end, cut at that window's start.
+std::vector<Saved> expectedClips(const std::vector<double>& gate, int frameSize, int windowLength) {
+    std::vector<Saved> expected;
+    const int length = static_cast<int>(gate.size());
+    for (int t = 0; t < length;) {
+        if (gate[static_cast<std::size_t>(t)] == 0.0) {
+            ++t;
+            continue;
+        }
+        int end = t;
+        while (end < length && gate[static_cast<std::size_t>(end)] != 0.0) ++end;
+        if (end < length) {
+            const int frame = end / frameSize;
+            const int first = std::max(t, (frame + 1) * frameSize - windowLength);
+            const int seconds = first + windowLength - frameSize;
+            char name[64];
+            std::snprintf(name, sizeof name, "c_000.%.2d.%.2d_00.flt", seconds / 60, seconds % 60);
+            expected.push_back({name, double(first), double(end - 1)});
+        }
+        t = end;
+    }
+    std::sort(expected.begin(), expected.end(),
+              [](const Saved& a, const Saved& b) { return a.name < b.name; });
+    return expected;
+}
+
+TEST(ClipSaveScan, FrameByFrameSavesEveryRunOfALongRandomGateExactlyOnce) {
+    constexpr int kFrameSize = 8;
+    constexpr int kWindowLength = 32;
+    constexpr int kFrames = 120;
+    std::mt19937 random(2024);
+    std::uniform_int_distribution<int> offLength(1, 14);
+    std::uniform_int_distribution<int> onLength(1, 40);
+    std::vector<double> gate;
+    while (gate.size() < kFrames * kFrameSize) {
+        gate.insert(gate.end(), static_cast<std::size_t>(offLength(random)), 0.0);
+        gate.insert(gate.end(), static_cast<std::size_t>(onLength(random)), 1.0);
+    }
+    gate.resize(kFrames * kFrameSize);
+    int endsAtFrameStart = 0;
+    for (int t = kFrameSize; t < kFrames * kFrameSize; t += kFrameSize)
+        endsAtFrameStart += gate[static_cast<std::size_t>(t) - 1] != 0.0 && gate[t] == 0.0;
+    EXPECT_GT(endsAtFrameStart, 2);
+
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    Console console;
+    for (int frame = 0; frame < kFrames; ++frame) {
+        for (int a = 0; a < kWindowLength; ++a) {
+            const int t = (frame + 1) * kFrameSize - kWindowLength + a;
+            block->input(0)[static_cast<std::size_t>(a)] = t;
+            block->input(1)[static_cast<std::size_t>(a)] =
+                t < 0 ? 0.0 : gate[static_cast<std::size_t>(t)];
+        }
+        saveFrame(*block, console);
+    }
+    const std::vector<Saved> expected = expectedClips(gate, kFrameSize, kWindowLength);
+    EXPECT_GT(expected.size(), 20U);
+    EXPECT_EQ(savedClips(dir), expected);
+    EXPECT_EQ(block->error(), nullptr);
+}
+
+TEST(ClipNames, TheModelsParametersNameAClipAfterItsStreamTime) {
+    ScratchDirectory dir;
+    auto block = clipSave({.frameSize = 8192,
+                           .windowLength = 32768,
+                           .prefix = "Dick",
+                           .directory = dir.path(),
+                           .format = 1,
+                           .sampleRate = 22050});
+    block->record.integerWork[0] = 100;
+    enable(*block, 30000, 30010);
+    Console console;
+    saveFinishedClips(block->record, console.stream(), 0);
+    const std::string name = dir / "Dick_000.00.38_00.wav";
+    EXPECT_EQ(fileBytes(name).size(), 44U + 20U);
+    EXPECT_EQ(console.text(), "Saved clip " + name + "\n");
+}
+
+TEST(ClipNames, StreamStampsCountHoursMinutesAndSecondsBeyondThirtyTwoBits) {
+    EXPECT_EQ(streamStamp(3600.0), "_001.00.00");
+    EXPECT_EQ(streamStamp(3599.99), "_000.59.59");
+    EXPECT_EQ(streamStamp(0.0), "_000.00.00");
+    EXPECT_EQ(streamStamp(38.512), "_000.00.38");
+    // 28 hours of audio at 22050 Hz is more than 2^31 samples.
+    const int framesSeen = 271318;
+    EXPECT_EQ(streamSeconds(2944, framesSeen, 8192, 22050.0), 100800.0);
+    EXPECT_EQ(streamStamp(streamSeconds(2944, framesSeen, 8192, 22050.0)), "_028.00.00");
+    EXPECT_EQ(streamStamp(streamSeconds(0, 300000, 8192, 22050.0)), "_030.57.35");
+    // A broken rate gives no stamp rather than a garbage one.
+    EXPECT_EQ(streamStamp(streamSeconds(10, 0, 8192, 0.0)), "");
+}
+
+TEST(ClipNames, CalendarStampsAreTheTimeOfSavingInUtcOrLocalTime) {
+    EXPECT_EQ(calendarStamp(kMarch5th2024, true), "_2024-03-05_07.08.09");
+    EXPECT_EQ(clipStamp(kStampUtc, 0.0, kMarch5th2024), "_2024-03-05_07.08.09");
+    const std::regex shape("_\\d{4}-(0[1-9]|1[0-2])-\\d\\d_\\d\\d\\.\\d\\d\\.\\d\\d");
+    EXPECT_TRUE(std::regex_match(clipStamp(kStampLocal, 0.0, kMarch5th2024), shape));
+    EXPECT_TRUE(std::regex_match(clipStamp(kStampLocal, 0.0, std::time(nullptr)), shape));
+    EXPECT_EQ(clipStamp(kStampStream, 61.5, kMarch5th2024), "_000.01.01");
+    EXPECT_EQ(clipStamp(0, 61.5, kMarch5th2024), "");
+    EXPECT_EQ(clipStamp(4, 61.5, kMarch5th2024), "");
+}
+
+TEST(ClipNames, TheSuffixSkipsNamesThatExistAndFinallyOverwritesNinetyNine) {
+    ScratchDirectory dir;
+    const std::string stem = dir / "Dick_000.00.38";
+    touch(stem + "_00.wav");
+    EXPECT_EQ(freeClipName(stem, ".wav"), stem + "_01.wav");
+    for (int suffix = 1; suffix < 100; ++suffix) {
+        char name[16];
+        std::snprintf(name, sizeof name, "_%.2d.wav", suffix);
+        touch(stem + name);
+    }
+    EXPECT_EQ(freeClipName(stem, ".wav"), stem + "_99.wav");
+
+    auto block = clipSave({.directory = dir.path(), .format = 1, .stampMode = 0});
+    touch(dir / "c_00.wav");
+    enable(*block, 26, 28);
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_EQ(fileBytes(dir / "c_00.wav"), "taken");
+    EXPECT_EQ(fileBytes(dir / "c_01.wav").size(), 44U + 4U);
+}
+
+TEST(ClipSaveBlock, DeclaresTwoWindowInputsAndInheritsItsRate) {
+    ScratchDirectory dir;
+    auto block =
+        clipSave({.frameSize = 8, .windowLength = 32, .channels = 2, .directory = dir.path()});
+    const BlockRecord& record = block->record;
+    EXPECT_EQ(record.paramCountExpected, 9);
+    EXPECT_EQ(record.discStateCount, 1);
+    EXPECT_EQ(record.integerWorkCount, 1);
+    EXPECT_EQ(record.inputCount, 2);
+    EXPECT_EQ(record.outputCount, 0);
+    EXPECT_EQ(record.inputPorts[0].width, 64);
+    EXPECT_EQ(record.inputPorts[1].width, 32);
+    EXPECT_EQ(record.inputPorts[0].directFeedthrough, 1);
+    EXPECT_EQ(record.inputPorts[1].directFeedthrough, 1);
+    record.methods.initializeSampleTimes(&block->record);
+    EXPECT_EQ(block->period(), -1.0);
+    EXPECT_EQ(block->offset(), 1.0);
+    EXPECT_FALSE(record.methods.start);
+    EXPECT_FALSE(record.methods.derivatives);
+}
+
+TEST(ClipSaveBlock, UpdateAnnouncesOnStandardOutputAndCountsTheFrame) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    block->record.integerWork[0] = 7;
+    block->record.methods.initializeConditions.byRecord(&block->record);
+    EXPECT_EQ(block->record.integerWork[0], 0);
+    enable(*block, 26, 28);
+    ::testing::internal::CaptureStdout();
+    block->record.methods.update(&block->record, 0);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Saved clip " + (dir / "c_000.00.26_00.flt") + "\n");
+    EXPECT_EQ(block->record.integerWork[0], 1);
+}
+
+TEST(ClipSaveFailures, AFailedClipIsReportedAndTheScanGoesOn) {
+    ScratchDirectory dir;
+    auto missing = clipSave({.directory = dir / "missing"});
+    enable(*missing, 26, 28);
+    Console console;
+    saveFrame(*missing, console);
+    EXPECT_STREQ(missing->error(), "Error creating clip file");
+    EXPECT_EQ(console.text(), "");
+
+    // Every name of the first run is a directory, so that clip cannot be created.
+    auto block = clipSave({.directory = dir.path()});
+    for (int suffix = 0; suffix < 100; ++suffix) {
+        char name[32];
+        std::snprintf(name, sizeof name, "c_000.00.20_%.2d.flt", suffix);
+        std::filesystem::create_directory(dir / name);
+    }
+    enable(*block, 20, 25);
+    enable(*block, 27, 30);
+    saveFrame(*block, console);
+    EXPECT_STREQ(block->error(), "Error creating clip file");
+    EXPECT_EQ(console.text(), "Saved clip " + (dir / "c_000.00.27_00.flt") + "\n");
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directory(dir.path());
+
+    auto aiff = clipSave({.channels = 3, .directory = dir.path(), .format = 8});
+    enable(*aiff, 26, 28);
+    saveFrame(*aiff, console);
+    EXPECT_STREQ(aiff->error(), "AIFF clip file can only save up to two channels.");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(ClipSaveFailures, AnUnknownFormatSavesNothingAndReportsNothing) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path(), .format = 9});
+    enable(*block, 26, 28);
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    EXPECT_EQ(block->error(), nullptr);
+}
+
+}  // namespace
+}  // namespace bm7

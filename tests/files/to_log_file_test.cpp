@@ -1,0 +1,106 @@
+#include "files/to_log_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "files/files_fixture.h"
+
+namespace bm7 {
+namespace {
+
+using testing::fileBytes;
+using testing::scalar;
+using testing::ScratchDirectory;
+using testing::TestBlock;
+
+constexpr std::time_t kMarch5th2024 = 1709622489;  // Tue 2024-03-05 07:08:09 UTC
+
+std::unique_ptr<TestBlock> toLogFile(const std::string& name, int width = 1, int clock = 1) {
+    auto block = std::make_unique<TestBlock>(
+        std::vector<std::vector<double>>{scalar(width), scalar(clock), textParameter(name)},
+        std::vector<int>{std::max(width, 0)});
+    registerToLogFile(&block->record);
+    block->record.methods.initializeSizes(&block->record);
+    return block;
+}
+
+std::string stampOf(std::time_t now, bool utc) {
+    char text[kLogStampSize];
+    logStamp(now, utc, text);
+    return text;
+}
+
+TEST(LogStamp, IsTwentyFourCharactersWithEnglishNamesAndATwoDigitDay) {
+    EXPECT_EQ(stampOf(kMarch5th2024, true), "Tue Mar 05 07:08:09 2024");
+    EXPECT_EQ(stampOf(0, true), "Thu Jan 01 00:00:00 1970");
+    const std::regex shape(
+        "(Sun|Mon|Tue|Wed|Thu|Fri|Sat) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|"
+        "Oct|Nov|Dec) \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4}");
+    EXPECT_TRUE(std::regex_match(stampOf(std::time(nullptr), false), shape));
+}
+
+TEST(LogLines, CreateAMissingLogAndExtendAnExistingOne) {
+    ScratchDirectory dir;
+    const std::string log = dir / "LogDick.txt";
+    auto block = toLogFile(log, 3);
+    block->input(0) = {-3.5, 0.0, 123456.789};
+    ASSERT_EQ(appendLogLine(block->record, kMarch5th2024), nullptr);
+    const std::string line =
+        "Tue Mar 05 07:08:09 2024 -3.500000000000000e+00 0.000000000000000e+00 "
+        "1.234567890000000e+05 \n";
+    EXPECT_EQ(fileBytes(log), line);
+    ASSERT_EQ(appendLogLine(block->record, kMarch5th2024), nullptr);
+    EXPECT_EQ(fileBytes(log), line + line);
+}
+
+TEST(LogLines, PrintNonFiniteValuesAsTheCLibrarySpellsThemAndEndTheLine) {
+    ScratchDirectory dir;
+    const std::string log = dir / "log.txt";
+    auto block = toLogFile(log, 2);
+    block->input(0) = {-std::numeric_limits<double>::infinity(), std::nan("")};
+    ASSERT_EQ(appendLogLine(block->record, kMarch5th2024), nullptr);
+    EXPECT_EQ(fileBytes(log), "Tue Mar 05 07:08:09 2024 -inf nan \n");
+}
+
+TEST(LogLines, AWidthOfZeroWritesTheStampAlone) {
+    ScratchDirectory dir;
+    const std::string log = dir / "log.txt";
+    auto block = toLogFile(log, 0);
+    ASSERT_EQ(appendLogLine(block->record, kMarch5th2024), nullptr);
+    EXPECT_EQ(fileBytes(log), "Tue Mar 05 07:08:09 2024 \n");
+}
+
+TEST(LogLines, TwoRunsAppendToOneLogThroughTheirUpdates) {
+    ScratchDirectory dir;
+    const std::string log = dir / "LogDick.txt";
+    for (double level : {-41.25, -38.5}) {
+        auto block = toLogFile(log);
+        block->input(0) = {level};
+        block->record.methods.update(&block->record, 0);
+        EXPECT_EQ(block->error(), nullptr);
+    }
+    const std::regex lines(
+        "(\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} -4\\.125000000000000e\\+01 \n)"
+        "(\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} -3\\.850000000000000e\\+01 \n)");
+    EXPECT_TRUE(std::regex_match(fileBytes(log), lines)) << fileBytes(log);
+}
+
+TEST(LogFailures, AreReportedWithTheirMessages) {
+    ScratchDirectory dir;
+    auto unopenable = toLogFile(dir / "missing/log.txt");
+    unopenable->record.methods.update(&unopenable->record, 0);
+    EXPECT_STREQ(unopenable->error(), "Error opening log file");
+
+    // The line fits the stream's buffer, so the failure only shows when it is flushed.
+    auto full = toLogFile("/dev/full");
+    full->record.methods.update(&full->record, 0);
+    EXPECT_STREQ(full->error(), "Error writing log file");
+}
+
+}  // namespace
+}  // namespace bm7
