@@ -48,8 +48,8 @@ bool AudioFileReader::open(const std::string& path, int channel, double sampleRa
     }
     fileChannels_ = info.channels;
     channelIndex_ = channel > 0 ? channel - 1 : 0;
-    // Float files are read as integers scaled to full range, not truncated to -1, 0, 1.
-    sf_command(file_, SFC_SET_SCALE_FLOAT_INT_READ, nullptr, SF_TRUE);
+    interleaved_.resize(kChunkFrames * static_cast<std::size_t>(fileChannels_));
+    channel_.resize(kChunkFrames);
     if (info.samplerate != sampleRate) {
         soxr_error_t error = nullptr;
         const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
@@ -60,12 +60,8 @@ bool AudioFileReader::open(const std::string& path, int channel, double sampleRa
             close();
             return false;
         }
-        interleavedFloat_.resize(kChunkFrames * static_cast<std::size_t>(fileChannels_));
-        channelFloat_.resize(kChunkFrames);
         const double ratio = sampleRate / info.samplerate;
         resampled_.resize(static_cast<std::size_t>(kChunkFrames * ratio) + kChunkFrames);
-    } else {
-        interleavedShort_.resize(kChunkFrames * static_cast<std::size_t>(fileChannels_));
     }
     return true;
 }
@@ -101,53 +97,44 @@ void AudioFileReader::close() {
 bool AudioFileReader::refill() {
     pending_.clear();
     pendingPosition_ = 0;
-    if (file_ == nullptr) return false;
-    if (resampler_ == nullptr) {
-        const sf_count_t frames = sf_readf_short(file_, interleavedShort_.data(), kChunkFrames);
-        if (frames <= 0) return false;
-        takeChannel(static_cast<std::size_t>(frames));
-        return true;
-    }
-    if (flushed_) return false;
-    const sf_count_t frames = sf_readf_float(file_, interleavedFloat_.data(), kChunkFrames);
+    if (file_ == nullptr || flushed_) return false;
+    const sf_count_t frames = sf_readf_float(file_, interleaved_.data(), kChunkFrames);
     const std::size_t frameCount = frames > 0 ? static_cast<std::size_t>(frames) : 0;
     takeChannel(frameCount);
+    if (resampler_ == nullptr) {
+        keepSamples(channel_.data(), frameCount);
+        return frameCount > 0;
+    }
     std::size_t consumed = 0;
     for (;;) {
         std::size_t used = 0;
         std::size_t produced = 0;
         // A null input tells the resampler the input has ended, so it drains its filter.
-        const float* input = frameCount > 0 ? channelFloat_.data() + consumed : nullptr;
+        const float* input = frameCount > 0 ? channel_.data() + consumed : nullptr;
         const soxr_error_t error = soxr_process(resampler_, input, frameCount - consumed, &used,
                                                 resampled_.data(), resampled_.size(), &produced);
         if (error != nullptr) return false;
         consumed += used;
-        keepResampled(resampled_.data(), produced);
+        keepSamples(resampled_.data(), produced);
         if (frameCount == 0 && produced == 0) flushed_ = true;
-        if (frameCount == 0 ? produced == 0
-                            : consumed == frameCount && produced < resampled_.size()) {
-            break;
-        }
+        const bool drained = frameCount == 0
+                                 ? produced == 0
+                                 : consumed == frameCount && produced < resampled_.size();
+        if (drained) break;
     }
     return true;
 }
 
 void AudioFileReader::takeChannel(std::size_t frameCount) {
     const std::size_t stride = static_cast<std::size_t>(fileChannels_);
-    if (resampler_ == nullptr) {
-        pending_.resize(frameCount);
-        const short* from = interleavedShort_.data() + channelIndex_;
-        for (std::size_t i = 0; i < frameCount; ++i) pending_[i] = from[i * stride];
-    } else {
-        const float* from = interleavedFloat_.data() + channelIndex_;
-        for (std::size_t i = 0; i < frameCount; ++i) channelFloat_[i] = from[i * stride];
-    }
+    const float* from = interleaved_.data() + channelIndex_;
+    for (std::size_t i = 0; i < frameCount; ++i) channel_[i] = from[i * stride];
 }
 
-void AudioFileReader::keepResampled(const float* resampled, std::size_t count) {
+void AudioFileReader::keepSamples(const float* samples, std::size_t count) {
     const std::size_t start = pending_.size();
     pending_.resize(start + count);
-    for (std::size_t i = 0; i < count; ++i) pending_[start + i] = toSixteenBit(resampled[i]);
+    for (std::size_t i = 0; i < count; ++i) pending_[start + i] = toSixteenBit(samples[i]);
 }
 
 }  // namespace bm7

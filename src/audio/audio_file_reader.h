@@ -1,6 +1,7 @@
 // Reads one channel of an audio file as 16-bit samples at a chosen sample rate: any file
-// libsndfile reads, resampled with libsoxr (high quality) when its rate differs. A 16-bit
-// file at the chosen rate passes bit for bit.
+// libsndfile reads, resampled with libsoxr (high quality) when its rate differs. Samples
+// pass as floats scaled to +-1 and are rounded back, so a 16-bit file at the chosen rate
+// passes bit for bit and wider or float samples round to the nearest 16-bit value.
 #pragma once
 
 #include <sndfile.h>
@@ -30,16 +31,15 @@ public:
 private:
     bool refill();
     void takeChannel(std::size_t frameCount);
-    void keepResampled(const float* resampled, std::size_t count);
+    void keepSamples(const float* samples, std::size_t count);
 
     SNDFILE* file_ = nullptr;
     int fileChannels_ = 0;
     int channelIndex_ = 0;
     soxr_t resampler_ = nullptr;
     bool flushed_ = false;
-    std::vector<short> interleavedShort_;
-    std::vector<float> interleavedFloat_;
-    std::vector<float> channelFloat_;
+    std::vector<float> interleaved_;
+    std::vector<float> channel_;
     std::vector<float> resampled_;
     std::vector<std::int16_t> pending_;
     std::size_t pendingPosition_ = 0;

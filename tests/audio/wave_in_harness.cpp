@@ -34,10 +34,11 @@ WaveInHarness::WaveInHarness(const WaveInParams& params, CaptureLayer* layer) {
 
 RunOutcome runWaveIn(WaveInHarness& harness,
                      const std::function<void(const double* frame, int width)>& onFrame,
-                     int maxFrames) {
+                     int maxFrames, const std::function<void()>& afterStart) {
     BlockRecord& block = harness.block();
     RunOutcome outcome;
     callStart(block);
+    if (block.errorStatus == nullptr && afterStart) afterStart();
     while (block.errorStatus == nullptr && harness.simInfo().stopRequested == 0 &&
            (maxFrames == 0 || outcome.frames < maxFrames)) {
         callOutputs(block, 0);

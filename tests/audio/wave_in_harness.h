@@ -51,10 +51,11 @@ struct RunOutcome {
     int frames = 0;
 };
 
-// Runs at most maxFrames steps (0: no limit), handing every frame to onFrame. After an
-// error the capture is stopped and the buffers freed, as the end of the process would.
+// Runs at most maxFrames steps (0: no limit), handing every frame to onFrame; afterStart,
+// when given, runs once capture has started. After an error the capture is stopped and
+// the buffers freed, as the end of the process would.
 RunOutcome runWaveIn(WaveInHarness& harness,
                      const std::function<void(const double* frame, int width)>& onFrame,
-                     int maxFrames = 0);
+                     int maxFrames = 0, const std::function<void()>& afterStart = {});
 
 }  // namespace bm7::testing
