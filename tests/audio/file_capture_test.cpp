@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "audio/sound_input.h"
+#include "driver/driver_test_support.h"
+#include "driver/model.h"
+#include "driver/run.h"
 #include "wave_in_harness.h"
 
 namespace bm7::testing {
@@ -128,6 +132,78 @@ std::vector<double> stereoSines(double rate, double seconds, double left, double
         samples[2 * i + 1] = 0.5 * std::sin(2.0 * std::numbers::pi * right * i / rate);
     }
     return samples;
+}
+
+// The smallest model around a WaveIn block, for runs by the program's own driver.
+class WaveInModel : public Model {
+public:
+    explicit WaveInModel(CaptureLayer& layer)
+        : layer_(layer), root_({8192.0 / 22050.0}), waveIn_(kModelWaveIn, &layer) {
+        waveIn_.block().errorRecord = &root_.root;
+        waveIn_.block().simInfo = &root_.sim;
+    }
+    // A failed run ends without terminate; stop the capture as the end of the process would.
+    ~WaveInModel() override {
+        if (terminated_) return;
+        layer_.reset();
+        releaseBuffers(waveIn_.block());
+    }
+
+    BlockRecord* registerModel() override { return &root_.root; }
+    void declareModelSizes() override {}
+    void declareModelSampleTimes() override {}
+    void start() override { callStart(waveIn_.block()); }
+    void outputs(int task) override {
+        callOutputs(waveIn_.block(), task);
+        ++frames;
+    }
+    void update(int) override {}
+    void terminate() override {
+        callTerminate(waveIn_.block());
+        terminated_ = true;
+    }
+
+    int frames = 0;
+
+private:
+    CaptureLayer& layer_;
+    driver_test::TestRoot root_;
+    WaveInHarness waveIn_;
+    bool terminated_ = false;
+};
+
+struct ProgramRun {
+    int status = 0;
+    int frames = 0;
+    std::string errors;
+};
+
+ProgramRun runProgramOnFile(const std::string& path) {
+    FileCapture layer(path, 0, false);
+    WaveInModel model(layer);
+    driver_test::CapturedStream out;
+    driver_test::CapturedStream err;
+    ProgramRun run;
+    run.status = runProgram(CommandLine{}, model, out.get(), err.get());
+    run.frames = model.frames;
+    run.errors = err.text();
+    return run;
+}
+
+TEST_F(FileInput, TheProgramEndsNormallyAtTheEndOfTheFileAndFailsOnABadOne) {
+    const ProgramRun complete =
+        runProgramOnFile(writeSixteenBit("a.wav", randomSixteenBit(20480, 1)));
+    EXPECT_EQ(complete.status, 0);
+    EXPECT_EQ(complete.frames, 3 + 6);
+    EXPECT_EQ(complete.errors, "");
+
+    const std::string text = writeText("a.txt", "not audio\n");
+    const ProgramRun refused = runProgramOnFile(text);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.frames, 0);
+    EXPECT_EQ(refused.errors.rfind("Cannot read audio file \"" + text + "\": ", 0), 0U)
+        << refused.errors;
+    EXPECT_EQ(refused.errors.back(), '\n');
 }
 
 TEST_F(FileInput, ASixteenBitFileAtTheCaptureRatePassesBitForBitThenSixFramesOfSilence) {
