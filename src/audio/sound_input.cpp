@@ -129,11 +129,11 @@ SoundInputConfig readSoundInputConfig(const BlockRecord& block) {
 }
 
 void placeCaptureLayer(BlockRecord& block, CaptureLayer* layer) {
-    block.pointerWork[kCaptureLayerSlot] = layer;
+    block.pointerWork[kDeviceHandleSlot] = layer;
 }
 
 CaptureLayer* captureLayerOf(const BlockRecord& block) {
-    return static_cast<CaptureLayer*>(block.pointerWork[kCaptureLayerSlot]);
+    return static_cast<CaptureLayer*>(block.pointerWork[kDeviceHandleSlot]);
 }
 
 int queuedAtDevice(const BlockRecord& block) {
@@ -207,7 +207,7 @@ void recycleBuffer(BlockRecord& block, CaptureBuffer* buffer) {
 void refillDevice(BlockRecord& block) {
     CaptureLayer* layer = captureLayerOf(block);
     while (queueHead(block, kFreeHeadSlot) != nullptr &&
-           queuedAtDevice(block) < kMaxQueuedAtDevice) {
+           queuedAtDevice(block) < MaxQueuedAtDevice) {
         CaptureBuffer* buffer = takeFromQueue(block, kFreeTailSlot, kFreeHeadSlot);
         // Counted before queueing, because the layer may return the buffer at once.
         changeQueuedAtDevice(block, 1);

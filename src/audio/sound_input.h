@@ -3,10 +3,13 @@
 // its state lives in the WaveIn block's record: six parameters and the work vectors.
 //
 // Work vectors: pointerWork holds, by slot, the buffer table, the filled queue's tail and
-// head, the capture layer, the free queue's tail and head; integerWork[0] counts the
-// buffers queued at the layer and not yet returned. Whoever builds the model places the
-// CaptureLayer in the kCaptureLayerSlot (placeCaptureLayer) before start; the layer must
-// outlive the run, because an error text the run reports may live in it.
+// head, the device handle (the capture layer itself), the free queue's tail and head;
+// integerWork[0] counts the buffers queued at the layer and not yet returned. Whoever
+// builds the model places the CaptureLayer in kDeviceHandleSlot with placeCaptureLayer
+// after registration and before start; the block does not own it. The layer must outlive
+// the run, because an error text the run reports may live in it, and must be reset or
+// destroyed before the record's storage goes when a run ends in an error (the block's
+// terminate is not called then, and a device would go on returning buffers).
 //
 // Threads: the layer's notification appends to the filled queue and decrements the count
 // on the layer's thread. The filled queue and the count are therefore read and written
@@ -27,13 +30,13 @@ enum SoundInputSlot : int {
     kBufferTableSlot = 0,
     kFilledTailSlot = 1,
     kFilledHeadSlot = 2,
-    kCaptureLayerSlot = 3,
+    kDeviceHandleSlot = 3,
     kFreeTailSlot = 4,
     kFreeHeadSlot = 5,
     kSoundInputSlotCount = 6,
 };
 
-inline constexpr int kMaxQueuedAtDevice = 85;
+inline constexpr int MaxQueuedAtDevice = 85;
 
 // The parameters, read as integers (halves round up) and narrowed to their widths.
 struct SoundInputConfig {
