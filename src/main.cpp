@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "audio/device_capture.h"
 #include "driver/command_line.h"
 
 int main(int argc, char** argv) {
@@ -22,6 +23,7 @@ int main(int argc, char** argv) {
     case bm7::ParseOutcome::run:
         break;
     }
+    if (commandLine.has("list-devices")) return bm7::listInputDevices(stdout, stderr);
     std::fputs("brakmoor7: the detector model is not built yet\n", stderr);
     return 1;
 }

@@ -15,6 +15,11 @@ constexpr int kHighestPort = 65535;
 constexpr OptionSpec kProgramOptions[] = {
     {"help", nullptr, "print this help and exit"},
     {"version", nullptr, "print the program's version and exit"},
+    {"list-devices", nullptr, "print the sound input devices and exit"},
+    {"device", "NAME", "capture from the first input device whose name contains NAME"},
+    {"input", "FILE", "read the audio from FILE instead of a sound device"},
+    {"channel", "N", "with --input: read channel N of the file (1 = the first)"},
+    {"realtime", nullptr, "with --input: deliver the file at the pace of a sound card"},
     {"clip-dir", "DIR", "directory that receives the clips, created if missing (default Calls)"},
     {"log-file", "FILE", "log the hourly level lines are appended to (default Calls/LogDick.txt)"},
     {"stop-file", "FILE", "file whose appearance ends the run (default stop.txt)"},

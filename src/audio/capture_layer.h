@@ -1,0 +1,93 @@
+// The capture layer: the few operations the sound input manager needs from whatever
+// records audio (a sound device, an audio file), so that the manager's ring of buffers
+// stands on any of them. Every operation answers with a result code, 0 for success.
+//
+// Contract:
+// - The model thread alone calls every operation, in this order over a run: open;
+//   prepare and queue (repeatedly); start; then, while capturing, unprepare, prepare and
+//   queue; reset; unprepare; close. errorText may be called at any time on that thread.
+// - Operations do not block on audio: open and close may take as long as the system
+//   needs to reach its device, reset waits only for the layer's own thread to stop.
+// - A queued buffer belongs to the layer until the layer hands it back through the
+//   notification given to open. The layer fills queued buffers in the order they were
+//   queued, sets bytesRecorded and returns each one exactly once: from its own thread
+//   while capturing, and on the calling thread inside reset for every buffer still
+//   queued. After reset returns, no notification comes until buffers are queued and the
+//   layer is started again. While a buffer is at the layer, the layer may use its link.
+// - The notification runs on the layer's thread; it must only append the buffer to a
+//   queue and return. The layer never holds queueLock itself, so the receiver may take
+//   it inside the notification (see sound_input.h).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace bm7 {
+
+// Result codes with a fixed meaning; a layer may also return codes of its own, and then
+// gives their text through errorText.
+enum CaptureResult : int {
+    kCaptureOk = 0,
+    kCaptureBadDeviceId = 2,
+    kCaptureAllocated = 4,
+    kCaptureInvalidHandle = 5,
+    kCaptureNoDriver = 6,
+    kCaptureNoMemory = 7,
+    kCaptureBadFormat = 32,
+    kCaptureStillPlaying = 33,
+    kCaptureUnprepared = 34,
+};
+
+inline constexpr std::uint16_t kPcmFormatTag = 1;
+
+// The PCM capture format, one field per property of the recorded stream.
+struct CaptureFormat {
+    std::uint16_t formatTag = kPcmFormatTag;
+    std::uint16_t channels = 0;
+    std::uint32_t samplesPerSecond = 0;
+    std::uint32_t averageBytesPerSecond = 0;
+    std::uint16_t blockAlign = 0;
+    std::uint16_t bitsPerSample = 0;
+    std::uint16_t extraSize = 0;
+};
+
+// Buffer flags. kBufferPrepared is kept by prepare and unprepare; kBufferEndOfStream
+// marks the last buffer a finite source will ever return.
+inline constexpr std::uint32_t kBufferPrepared = 0x2;
+inline constexpr std::uint32_t kBufferEndOfStream = 0x100;
+
+// One capture buffer's header. Samples in `data` are interleaved PCM: unsigned bytes for
+// 8 bits, signed little-endian for 16 bits.
+struct CaptureBuffer {
+    std::uint8_t* data = nullptr;
+    std::uint32_t bufferLength = 0;   // bytes in data
+    std::uint32_t bytesRecorded = 0;  // written by the layer
+    std::uint32_t flags = 0;
+    CaptureBuffer* next = nullptr;  // link of whichever queue holds the buffer
+};
+
+using CaptureNotification = void (*)(void* instance, CaptureBuffer* buffer);
+
+class CaptureLayer {
+public:
+    virtual ~CaptureLayer() = default;
+
+    virtual int open(const CaptureFormat& format, CaptureNotification notify, void* instance) = 0;
+    virtual int prepare(CaptureBuffer* buffer) = 0;
+    virtual int queue(CaptureBuffer* buffer) = 0;
+    virtual int start() = 0;
+    virtual int reset() = 0;
+    virtual int unprepare(CaptureBuffer* buffer) = 0;
+    virtual int close() = 0;
+    // The system's text for a code, or null when it has none. The text stays valid until
+    // the next call of errorText and at most as long as the layer.
+    virtual const char* errorText(int code) = 0;
+
+    // Guards what the receiver of the notifications shares between the layer's thread
+    // and the model thread; lives here because the layer is the one object both know.
+    std::mutex queueLock;
+    std::condition_variable bufferReturned;
+};
+
+}  // namespace bm7

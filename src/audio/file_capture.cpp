@@ -1,0 +1,196 @@
+#include "audio/file_capture.h"
+
+#include <cstring>
+#include <system_error>
+#include <utility>
+
+namespace bm7 {
+
+namespace {
+
+// Codes of this layer, beyond the shared ones; errorText gives their text.
+constexpr int kUnreadableFile = 1001;
+constexpr int kNoWorker = 1002;
+
+}  // namespace
+
+FileCapture::FileCapture(std::string path, int channel, bool realtime)
+    : path_(std::move(path)), channel_(channel), realtime_(realtime) {}
+
+FileCapture::~FileCapture() {
+    stopWorker();
+}
+
+int FileCapture::open(const CaptureFormat& format, CaptureNotification notify, void* instance) {
+    if (open_) return kCaptureAllocated;
+    if (format.formatTag != kPcmFormatTag || format.channels != 1 ||
+        (format.bitsPerSample != 8 && format.bitsPerSample != 16) || format.samplesPerSecond == 0) {
+        return kCaptureBadFormat;
+    }
+    std::string problem;
+    if (!reader_.open(path_, channel_, format.samplesPerSecond, problem)) {
+        return fail(kUnreadableFile, problem);
+    }
+    format_ = format;
+    notify_ = notify;
+    instance_ = instance;
+    fileDone_ = false;
+    silenceLeft_ = kEndSilenceBuffers;
+    framesDelivered_ = 0;
+    ended_ = false;
+    open_ = true;
+    return kCaptureOk;
+}
+
+int FileCapture::prepare(CaptureBuffer* buffer) {
+    if (!open_) return kCaptureInvalidHandle;
+    buffer->flags |= kBufferPrepared;
+    return kCaptureOk;
+}
+
+int FileCapture::queue(CaptureBuffer* buffer) {
+    if (!open_) return kCaptureInvalidHandle;
+    if ((buffer->flags & kBufferPrepared) == 0) return kCaptureUnprepared;
+    buffer->bytesRecorded = 0;
+    buffer->next = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(workLock_);
+        if (queueTail_ != nullptr) queueTail_->next = buffer;
+        queueTail_ = buffer;
+        if (queueHead_ == nullptr) queueHead_ = buffer;
+    }
+    workReady_.notify_one();
+    return kCaptureOk;
+}
+
+int FileCapture::start() {
+    if (!open_) return kCaptureInvalidHandle;
+    if (worker_.joinable()) return kCaptureOk;
+    stopping_ = false;
+    startTime_ = std::chrono::steady_clock::now();
+    try {
+        worker_ = std::thread(&FileCapture::deliverBuffers, this);
+    } catch (const std::system_error& error) {
+        return fail(kNoWorker, std::string("Cannot start reading the audio file: ") + error.what());
+    }
+    return kCaptureOk;
+}
+
+int FileCapture::reset() {
+    if (!open_) return kCaptureInvalidHandle;
+    stopWorker();
+    CaptureBuffer* returned = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(workLock_);
+        returned = queueHead_;
+        queueHead_ = queueTail_ = nullptr;
+    }
+    while (returned != nullptr) {
+        CaptureBuffer* following = returned->next;
+        notify_(instance_, returned);
+        returned = following;
+    }
+    return kCaptureOk;
+}
+
+int FileCapture::unprepare(CaptureBuffer* buffer) {
+    if ((buffer->flags & kBufferPrepared) == 0) return kCaptureOk;
+    if (!open_) return kCaptureInvalidHandle;
+    buffer->flags &= ~kBufferPrepared;
+    return kCaptureOk;
+}
+
+int FileCapture::close() {
+    if (!open_) return kCaptureInvalidHandle;
+    stopWorker();
+    reader_.close();
+    open_ = false;
+    return kCaptureOk;
+}
+
+const char* FileCapture::errorText(int code) {
+    if (code != detailCode_ || detail_.empty()) return nullptr;
+    errorText_ = detail_;
+    return errorText_.c_str();
+}
+
+// The worker thread: fills queued buffers in order and returns each one.
+void FileCapture::deliverBuffers() {
+    for (;;) {
+        CaptureBuffer* buffer = nullptr;
+        {
+            std::unique_lock<std::mutex> hold(workLock_);
+            if (!waitForBuffer(hold)) return;
+            buffer = queueHead_;
+            queueHead_ = buffer->next;
+            if (queueHead_ == nullptr) queueTail_ = nullptr;
+        }
+        fill(*buffer);
+        if ((buffer->flags & kBufferEndOfStream) != 0) {
+            std::lock_guard<std::mutex> hold(workLock_);
+            ended_ = true;
+        }
+        notify_(instance_, buffer);
+    }
+}
+
+// Waits until a buffer is queued and, when paced, until its audio would have been
+// recorded. False when the worker is to stop.
+bool FileCapture::waitForBuffer(std::unique_lock<std::mutex>& hold) {
+    workReady_.wait(hold, [&] { return stopping_ || (queueHead_ != nullptr && !ended_); });
+    if (stopping_) return false;
+    if (!realtime_) return true;
+    const std::uint64_t frames = queueHead_->bufferLength / format_.blockAlign;
+    const std::chrono::duration<double> recorded(static_cast<double>(framesDelivered_ + frames) /
+                                                 format_.samplesPerSecond);
+    const auto due =
+        startTime_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(recorded);
+    return !workReady_.wait_until(hold, due, [&] { return stopping_; });
+}
+
+void FileCapture::fill(CaptureBuffer& buffer) {
+    const std::size_t frames = buffer.bufferLength / format_.blockAlign;
+    samples_.resize(frames);
+    std::size_t got = 0;
+    if (!fileDone_) {
+        got = reader_.read(samples_.data(), frames);
+        if (got < frames) fileDone_ = true;
+    }
+    if (got == 0) {
+        // A buffer of silence after the end of the file.
+        std::memset(samples_.data(), 0, frames * sizeof(std::int16_t));
+        got = frames;
+        if (--silenceLeft_ <= 0) buffer.flags |= kBufferEndOfStream;
+    }
+    std::uint8_t* out = buffer.data;
+    if (format_.bitsPerSample == 16) {
+        for (std::size_t i = 0; i < got; ++i) {
+            const auto value = static_cast<std::uint16_t>(samples_[i]);
+            out[2 * i] = static_cast<std::uint8_t>(value & 0xFF);
+            out[2 * i + 1] = static_cast<std::uint8_t>(value >> 8);
+        }
+    } else {
+        for (std::size_t i = 0; i < got; ++i) {
+            out[i] = static_cast<std::uint8_t>((samples_[i] >> 8) + 128);
+        }
+    }
+    buffer.bytesRecorded = static_cast<std::uint32_t>(got * format_.blockAlign);
+    framesDelivered_ += got;
+}
+
+void FileCapture::stopWorker() {
+    {
+        std::lock_guard<std::mutex> hold(workLock_);
+        stopping_ = true;
+    }
+    workReady_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+int FileCapture::fail(int code, std::string text) {
+    detailCode_ = code;
+    detail_ = std::move(text);
+    return code;
+}
+
+}  // namespace bm7

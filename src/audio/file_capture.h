@@ -1,0 +1,77 @@
+// Capture from an audio file: the file's samples reach the sound input manager as 16-bit
+// mono PCM through the same buffers and notifications as a device's, either as fast as the
+// buffers come back or, paced, at the rate of a sound card. After the file's last
+// (possibly short) buffer come six buffers of silence, enough for every detection in
+// progress to end, and the last of them carries kBufferEndOfStream.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_file_reader.h"
+#include "audio/capture_layer.h"
+
+namespace bm7 {
+
+inline constexpr int kEndSilenceBuffers = 6;
+
+class FileCapture final : public CaptureLayer {
+public:
+    // `channel` counts from 1; 0 means the first.
+    FileCapture(std::string path, int channel, bool realtime);
+    ~FileCapture() override;
+    FileCapture(const FileCapture&) = delete;
+    FileCapture& operator=(const FileCapture&) = delete;
+
+    int open(const CaptureFormat& format, CaptureNotification notify, void* instance) override;
+    int prepare(CaptureBuffer* buffer) override;
+    int queue(CaptureBuffer* buffer) override;
+    int start() override;
+    int reset() override;
+    int unprepare(CaptureBuffer* buffer) override;
+    int close() override;
+    const char* errorText(int code) override;
+
+private:
+    void deliverBuffers();
+    bool waitForBuffer(std::unique_lock<std::mutex>& hold);
+    void fill(CaptureBuffer& buffer);
+    void stopWorker();
+    int fail(int code, std::string text);
+
+    std::string path_;
+    int channel_;
+    bool realtime_;
+    bool open_ = false;
+    CaptureFormat format_;
+    CaptureNotification notify_ = nullptr;
+    void* instance_ = nullptr;
+    AudioFileReader reader_;
+    std::vector<std::int16_t> samples_;
+
+    // Shared with the worker thread, under workLock_.
+    std::mutex workLock_;
+    std::condition_variable workReady_;
+    CaptureBuffer* queueHead_ = nullptr;
+    CaptureBuffer* queueTail_ = nullptr;
+    bool stopping_ = false;
+    bool ended_ = false;
+    std::thread worker_;
+
+    // The worker's own.
+    bool fileDone_ = false;
+    int silenceLeft_ = kEndSilenceBuffers;
+    std::uint64_t framesDelivered_ = 0;
+    std::chrono::steady_clock::time_point startTime_;
+
+    int detailCode_ = 0;
+    std::string detail_;
+    std::string errorText_;
+};
+
+}  // namespace bm7

@@ -1,0 +1,293 @@
+#include "audio/file_capture.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "audio/sound_input.h"
+#include "driver/driver_test_support.h"
+#include "driver/model.h"
+#include "driver/run.h"
+#include "wave_in_harness.h"
+
+namespace bm7::testing {
+namespace {
+
+class FileInput : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = ::testing::TempDir() + "bm7_file_input_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        directory_ = pattern;
+    }
+    void TearDown() override {
+        for (const std::string& path : created_) std::remove(path.c_str());
+        rmdir(directory_.c_str());
+    }
+
+    std::string pathOf(const std::string& name) {
+        created_.push_back(directory_ + "/" + name);
+        return created_.back();
+    }
+
+    // Writes interleaved samples scaled to -1..1.
+    std::string writeSound(const std::string& name, int format, int rate, int channels,
+                           const std::vector<double>& samples) {
+        const std::string path = pathOf(name);
+        SF_INFO info{};
+        info.samplerate = rate;
+        info.channels = channels;
+        info.format = format;
+        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+        if (file == nullptr) return path;
+        sf_writef_double(file, samples.data(), static_cast<sf_count_t>(samples.size()) / channels);
+        sf_close(file);
+        return path;
+    }
+
+    std::string writeSixteenBit(const std::string& name, const std::vector<short>& samples) {
+        const std::string path = pathOf(name);
+        SF_INFO info{};
+        info.samplerate = 22050;
+        info.channels = 1;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
+        if (file == nullptr) return path;
+        sf_writef_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+        sf_close(file);
+        return path;
+    }
+
+    std::string writeText(const std::string& name, const std::string& text) {
+        const std::string path = pathOf(name);
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        std::fputs(text.c_str(), file);
+        std::fclose(file);
+        return path;
+    }
+
+private:
+    std::string directory_;
+    std::vector<std::string> created_;
+};
+
+struct Capture {
+    RunOutcome outcome;
+    std::vector<double> samples;
+};
+
+Capture captureFile(const std::string& path, int channel = 0, bool realtime = false,
+                    const WaveInParams& params = kModelWaveIn) {
+    FileCapture layer(path, channel, realtime);
+    WaveInHarness harness(params, &layer);
+    Capture capture;
+    capture.outcome = runWaveIn(harness, [&](const double* frame, int width) {
+        capture.samples.insert(capture.samples.end(), frame, frame + width);
+    });
+    return capture;
+}
+
+std::vector<short> randomSixteenBit(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    std::vector<short> samples(count);
+    for (short& value : samples) value = static_cast<short>(sample(random));
+    samples[0] = -32768;
+    samples[1] = 32767;
+    return samples;
+}
+
+// The frequency of a sine from its upward zero crossings, interpolated between samples.
+double sineFrequency(const std::vector<double>& samples, std::size_t from, std::size_t to,
+                     double rate) {
+    double first = -1.0;
+    double last = -1.0;
+    int crossings = 0;
+    for (std::size_t i = from; i + 1 < to; ++i) {
+        if (samples[i] < 0.0 && samples[i + 1] >= 0.0) {
+            const double at = i + samples[i] / (samples[i] - samples[i + 1]);
+            if (first < 0.0) first = at;
+            last = at;
+            ++crossings;
+        }
+    }
+    return (crossings - 1) * rate / (last - first);
+}
+
+std::vector<double> stereoSines(double rate, double seconds, double left, double right) {
+    const auto frames = static_cast<std::size_t>(rate * seconds);
+    std::vector<double> samples(frames * 2);
+    for (std::size_t i = 0; i < frames; ++i) {
+        samples[2 * i] = 0.5 * std::sin(2.0 * std::numbers::pi * left * i / rate);
+        samples[2 * i + 1] = 0.5 * std::sin(2.0 * std::numbers::pi * right * i / rate);
+    }
+    return samples;
+}
+
+// The smallest model around a WaveIn block, for runs by the program's own driver.
+class WaveInModel : public Model {
+public:
+    explicit WaveInModel(CaptureLayer& layer)
+        : layer_(layer), root_({8192.0 / 22050.0}), waveIn_(kModelWaveIn, &layer) {
+        waveIn_.block().errorRecord = &root_.root;
+        waveIn_.block().simInfo = &root_.sim;
+    }
+    // A failed run ends without terminate; stop the capture as the end of the process would.
+    ~WaveInModel() override {
+        if (terminated_) return;
+        layer_.reset();
+        releaseBuffers(waveIn_.block());
+    }
+
+    BlockRecord* registerModel() override { return &root_.root; }
+    void declareModelSizes() override {}
+    void declareModelSampleTimes() override {}
+    void start() override { callStart(waveIn_.block()); }
+    void outputs(int task) override {
+        callOutputs(waveIn_.block(), task);
+        ++frames;
+    }
+    void update(int) override {}
+    void terminate() override {
+        callTerminate(waveIn_.block());
+        terminated_ = true;
+    }
+
+    int frames = 0;
+
+private:
+    CaptureLayer& layer_;
+    driver_test::TestRoot root_;
+    WaveInHarness waveIn_;
+    bool terminated_ = false;
+};
+
+struct ProgramRun {
+    int status = 0;
+    int frames = 0;
+    std::string errors;
+};
+
+ProgramRun runProgramOnFile(const std::string& path) {
+    FileCapture layer(path, 0, false);
+    WaveInModel model(layer);
+    driver_test::CapturedStream out;
+    driver_test::CapturedStream err;
+    ProgramRun run;
+    run.status = runProgram(CommandLine{}, model, out.get(), err.get());
+    run.frames = model.frames;
+    run.errors = err.text();
+    return run;
+}
+
+TEST_F(FileInput, TheProgramEndsNormallyAtTheEndOfTheFileAndFailsOnABadOne) {
+    const ProgramRun complete =
+        runProgramOnFile(writeSixteenBit("a.wav", randomSixteenBit(20480, 1)));
+    EXPECT_EQ(complete.status, 0);
+    EXPECT_EQ(complete.frames, 3 + 6);
+    EXPECT_EQ(complete.errors, "");
+
+    const std::string text = writeText("a.txt", "not audio\n");
+    const ProgramRun refused = runProgramOnFile(text);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.frames, 0);
+    EXPECT_EQ(refused.errors.rfind("Cannot read audio file \"" + text + "\": ", 0), 0U)
+        << refused.errors;
+    EXPECT_EQ(refused.errors.back(), '\n');
+}
+
+TEST_F(FileInput, ASixteenBitFileAtTheCaptureRatePassesBitForBitThenSixFramesOfSilence) {
+    const std::vector<short> recording = randomSixteenBit(20480, 11);  // 2.5 frames
+    const Capture capture = captureFile(writeSixteenBit("noise.wav", recording));
+    EXPECT_EQ(capture.outcome.exitStatus, 0) << capture.outcome.message;
+    ASSERT_EQ(capture.outcome.frames, 3 + 6);
+    for (std::size_t i = 0; i < recording.size(); ++i) {
+        ASSERT_EQ(capture.samples[i], recording[i] / 32768.0) << i;
+    }
+    for (std::size_t i = recording.size(); i < capture.samples.size(); ++i) {
+        ASSERT_EQ(capture.samples[i], 0.0) << i;
+    }
+}
+
+TEST_F(FileInput, AFileEndingOnAFrameBoundaryIsFollowedByExactlySixSilentFrames) {
+    const Capture capture = captureFile(writeSixteenBit("two.wav", randomSixteenBit(16384, 12)));
+    EXPECT_EQ(capture.outcome.exitStatus, 0);
+    EXPECT_EQ(capture.outcome.frames, 2 + 6);
+}
+
+TEST_F(FileInput, AFortyEightKilohertzStereoFileIsResampledKeepingEachChannelsFrequency) {
+    const std::string path = writeSound("sines.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2,
+                                        stereoSines(48000, 3.0, 1000.0, 3000.0));
+    const Capture left = captureFile(path);
+    ASSERT_EQ(left.outcome.exitStatus, 0) << left.outcome.message;
+    const std::size_t length = 3 * 22050;
+    EXPECT_EQ(left.outcome.frames, static_cast<int>((length + 8191) / 8192) + 6);
+    EXPECT_NEAR(sineFrequency(left.samples, 2205, length - 2205, 22050.0), 1000.0, 1.0);
+
+    const Capture right = captureFile(path, 2);
+    ASSERT_EQ(right.outcome.exitStatus, 0) << right.outcome.message;
+    EXPECT_NEAR(sineFrequency(right.samples, 2205, length - 2205, 22050.0), 3000.0, 1.0);
+}
+
+TEST_F(FileInput, FloatSamplesRoundToTheNearestSixteenBitValueAndClipAtFullScale) {
+    const Capture capture =
+        captureFile(writeSound("float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 22050, 1,
+                               {0.5, -0.25, 1.0 / 65536 * 3, -1.0, 1.0, 1.5, -1.5}));
+    ASSERT_EQ(capture.outcome.exitStatus, 0) << capture.outcome.message;
+    const std::vector<double> expected = {
+        0.5, -0.25, 2.0 / 32768, -1.0, 32767 / 32768.0, 32767 / 32768.0, -1.0};
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(capture.samples[i], expected[i]) << i;
+}
+
+TEST_F(FileInput, AMissingEmptyOrNonAudioFileEndsTheRunAtStartNamingTheFile) {
+    const std::vector<std::string> paths = {
+        pathOf("missing.wav"),
+        writeText("notes.txt", "these are field notes, not audio\n"),
+        writeSound("empty.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 1, {}),
+    };
+    for (const std::string& path : paths) {
+        const Capture capture = captureFile(path);
+        EXPECT_EQ(capture.outcome.exitStatus, 1) << path;
+        EXPECT_EQ(capture.outcome.frames, 0) << path;
+        EXPECT_NE(capture.outcome.message.find("\"" + path + "\""), std::string::npos)
+            << capture.outcome.message;
+    }
+}
+
+TEST_F(FileInput, AChannelTheFileDoesNotHaveEndsTheRunAtStart) {
+    const std::string path =
+        writeSound("stereo.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 2, {0.1, 0.2, 0.3, 0.4});
+    const Capture capture = captureFile(path, 3);
+    EXPECT_EQ(capture.outcome.exitStatus, 1);
+    EXPECT_NE(capture.outcome.message.find("no channel 3"), std::string::npos)
+        << capture.outcome.message;
+}
+
+TEST_F(FileInput, PacedDeliveryTakesThePlayingTimeAndChangesNoSample) {
+    const std::vector<short> recording = randomSixteenBit(4410, 13);
+    const WaveInParams smallFrames = {1, 0, 22050, 16, 1024, 4};
+    const auto before = std::chrono::steady_clock::now();
+    const Capture capture =
+        captureFile(writeSixteenBit("paced.wav", recording), 0, true, smallFrames);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - before;
+    ASSERT_EQ(capture.outcome.exitStatus, 0) << capture.outcome.message;
+    EXPECT_EQ(capture.outcome.frames, 5 + 6);
+    EXPECT_GE(took.count(), (4410.0 + 6 * 1024) / 22050);
+    for (std::size_t i = 0; i < recording.size(); ++i) {
+        ASSERT_EQ(capture.samples[i], recording[i] / 32768.0) << i;
+    }
+}
+
+}  // namespace
+}  // namespace bm7::testing
