@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "driver/block.h"
+#include "support/captured_stream.h"
+#include "support/scratch_directory.h"
 
 namespace bm7::driver_test {
 
@@ -53,45 +55,8 @@ struct TestRoot {
     BlockRecord root;
 };
 
-// A stream whose text the test can read back.
-class CapturedStream {
-public:
-    CapturedStream() : stream_(open_memstream(&buffer_, &size_)) {}
-    ~CapturedStream() {
-        std::fclose(stream_);
-        std::free(buffer_);
-    }
-    CapturedStream(const CapturedStream&) = delete;
-    CapturedStream& operator=(const CapturedStream&) = delete;
-
-    std::FILE* get() const { return stream_; }
-    std::string text() {
-        std::fflush(stream_);
-        return std::string(buffer_, size_);
-    }
-
-private:
-    char* buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
-
-// A fresh directory, removed with everything in it at the end of the test.
-class ScratchDirectory {
-public:
-    ScratchDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bm7-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
-    }
-    ~ScratchDirectory() { std::filesystem::remove_all(path_); }
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using testing::CapturedStream;
+using testing::ScratchDirectory;
 
 struct MatrixRecordRead {
     std::int32_t type = -1;

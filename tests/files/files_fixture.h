@@ -14,6 +14,7 @@
 
 #include "driver/block.h"
 #include "files/file_settings.h"
+#include "support/scratch_directory.h"
 
 namespace bm7::testing {
 
@@ -72,27 +73,6 @@ private:
     int integerWork_[4] = {};
     double period_ = 0.0;
     double offset_ = 0.0;
-};
-
-// A fresh directory under the system's temporary directory, removed afterwards.
-class ScratchDirectory {
-public:
-    ScratchDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "bm7-files-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        path_ = pattern;
-    }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 inline std::string fileBytes(const std::string& name) {
