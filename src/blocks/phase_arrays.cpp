@@ -32,11 +32,13 @@ bool allocatePhaseArrays(BlockRecord& block, int count, int phaseParam, std::siz
 }
 
 void freeAddressArray(BlockRecord& block) {
+    if (block.pointerWorkCount < 2) return;
     std::free(block.pointerWork[0]);
     block.pointerWork[0] = nullptr;
 }
 
 void freePhaseArray(BlockRecord& block) {
+    if (block.pointerWorkCount < 2) return;
     std::free(block.pointerWork[1]);
     block.pointerWork[1] = nullptr;
 }

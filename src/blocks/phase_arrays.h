@@ -13,11 +13,14 @@ namespace bm7 {
 // Returns false after reporting; a slot not reached stays null.
 bool allocatePhaseArrays(BlockRecord& block, int count, int phaseParam, std::size_t addressSize);
 
-// Free one array each and clear its slot; both accept a slot that is already null.
+// Free one array each and clear its slot; both accept a slot that is already null and a
+// block that declared no pointer work (a negative port count declares nothing).
 void freeAddressArray(BlockRecord& block);
 void freePhaseArray(BlockRecord& block);
 
+// Null until allocatePhaseArrays has succeeded.
 inline const int* phasesOf(const BlockRecord& block) {
+    if (block.pointerWorkCount < 2) return nullptr;
     return static_cast<const int*>(block.pointerWork[1]);
 }
 

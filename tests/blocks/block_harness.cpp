@@ -1,6 +1,7 @@
 #include "blocks/block_harness.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 namespace bm7::blocktest {
@@ -65,6 +66,12 @@ BlockHarness::~BlockHarness() {
     callTerminate(block);
 }
 
+void BlockHarness::setInput(const std::vector<double>& values, int port) {
+    std::vector<double>& data = inputData_[static_cast<std::size_t>(port)];
+    if (values.size() != data.size()) throw std::length_error("input width differs");
+    std::copy(values.begin(), values.end(), data.begin());
+}
+
 std::vector<double> BlockHarness::outputCopy(int port) const {
     const double* signal = output(port);
     return {signal, signal + block.outputPorts[port].width};
@@ -89,12 +96,12 @@ void BlockHarness::registerAndSize(RegisterKind registerKind) {
     block.methods.initializeSampleTimes(&block);
 }
 
-// One spare element each, so that a zero count still yields a valid address.
+// Exactly the declared sizes, so that the sanitizer catches any access beyond them.
 void BlockHarness::allocateVectors() {
-    states_.assign(static_cast<std::size_t>(std::max(block.discStateCount, 0)) + 1, 0.0);
-    integerWork_.assign(static_cast<std::size_t>(std::max(block.integerWorkCount, 0)) + 1, 0);
-    realWork_.assign(static_cast<std::size_t>(std::max(block.realWorkCount, 0)) + 1, 0.0);
-    pointerWork_.assign(static_cast<std::size_t>(std::max(block.pointerWorkCount, 0)) + 1, nullptr);
+    states_.assign(static_cast<std::size_t>(std::max(block.discStateCount, 0)), 0.0);
+    integerWork_.assign(static_cast<std::size_t>(std::max(block.integerWorkCount, 0)), 0);
+    realWork_.assign(static_cast<std::size_t>(std::max(block.realWorkCount, 0)), 0.0);
+    pointerWork_.assign(static_cast<std::size_t>(std::max(block.pointerWorkCount, 0)), nullptr);
     block.discreteStates = states_.data();
     block.integerWork = integerWork_.data();
     block.realWork = realWork_.data();

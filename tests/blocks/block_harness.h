@@ -29,12 +29,13 @@ public:
     BlockHarness(const BlockHarness&) = delete;
     BlockHarness& operator=(const BlockHarness&) = delete;
 
-    // Style 2 ports (input data is contiguous per port; elements point into it).
-    std::vector<double>& input(int port = 0) { return inputData_[port]; }
+    // Input data is contiguous per port (style 1: port 0 is the input vector) and the
+    // element pointers point into it, so values are copied in, never reassigned.
+    void setInput(const std::vector<double>& values, int port = 0);
+    const std::vector<double>& input(int port = 0) const { return inputData_[port]; }
     const double* output(int port = 0) const { return block.outputPorts[port].signal; }
     std::vector<double> outputCopy(int port = 0) const;
-    // Style 1 vectors.
-    std::vector<double>& inputVector() { return inputData_[0]; }
+    // Style 1 output vector.
     std::vector<double>& outputVector() { return outputVectorData_; }
 
     void initializeConditions() { callInitializeConditions(block); }

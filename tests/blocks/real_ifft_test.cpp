@@ -22,7 +22,7 @@ struct Style1 {
         harness.initializeConditions();
     }
     const std::vector<double>& of(const std::vector<double>& input) {
-        harness.inputVector() = input;
+        harness.setInput(input);
         harness.outputs();
         return harness.outputVector();
     }
