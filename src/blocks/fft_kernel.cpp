@@ -109,10 +109,13 @@ bool isFftSize(long long pointCount) {
 }
 
 void prepareComplexFft(int pointCount) {
+    if (!isFftSize(pointCount)) return;
     kTableGetters[static_cast<std::size_t>(stageCount(pointCount))]();
 }
 
 void complexFft(double* re, double* im, int pointCount) {
+    // Any other size would index past the arrays or the table.
+    if (!isFftSize(pointCount)) return;
     const int stages = stageCount(pointCount);
     if (stages == 0) return;
     const TwiddleTable& table = kTableGetters[static_cast<std::size_t>(stages)]();

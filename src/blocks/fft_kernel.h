@@ -8,13 +8,14 @@ namespace bm7 {
 // True for 1, 2, 4, ... up to the largest size the kernel accepts (2^30).
 bool isFftSize(long long pointCount);
 
-// Builds the twiddle table for pointCount points if no call has built it yet. Tables are
+// Builds the table for pointCount points (isFftSize) if no call has built it yet. Tables are
 // immutable once built and shared by every thread; building one allocates, so callers
 // that must not allocate during a step prepare their sizes beforehand.
 void prepareComplexFft(int pointCount);
 
-// Replaces re + i*im (pointCount points, isFftSize(pointCount)) by its forward DFT,
-// X[k] = sum over t of x[t] * exp(-2*pi*i*k*t/pointCount), without scaling.
+// Replaces re + i*im (pointCount points) by its forward DFT, X[k] = sum over t of
+// x[t] * exp(-2*pi*i*k*t/pointCount), without scaling. Leaves the arrays as they are
+// unless isFftSize(pointCount).
 void complexFft(double* re, double* im, int pointCount);
 
 }  // namespace bm7

@@ -102,16 +102,12 @@ TEST(FifoHead, TheClipWindowHeadCyclesThroughTheThreeHistoryFrames) {
     }
 }
 
-TEST(FifoDeclarations, ParametersRoundHalfUpAndTheSampleTimeIsInherited) {
+TEST(FifoDeclarations, ParametersRoundHalfUpAndAShrinkingWindowDeclaresNoHistory) {
     const double half = 2.5;
     BlockHarness fifo(registerFifo, {scalar(half), scalar(7.49), scalar(1), scalar(0)}, 1, 1);
     EXPECT_EQ(fifo.block.inputPorts[0].width, 3);
     EXPECT_EQ(fifo.block.outputPorts[0].width, 7);
     EXPECT_EQ(fifo.block.discStateCount, 4);
-    EXPECT_EQ(fifo.block.inputPorts[0].directFeedthrough, 1);
-    EXPECT_EQ(fifo.block.integerWorkCount, 1);
-    EXPECT_EQ(fifo.block.samplePeriods[0], -1.0);
-    EXPECT_EQ(fifo.block.sampleOffsets[0], 1.0);
 
     BlockHarness shrinking = makeFifo({16, 6, 2, false});
     EXPECT_EQ(shrinking.block.discStateCount, 0);

@@ -78,9 +78,6 @@ TEST(ZeroPadDeclarations, WidthsAreLeftToTheRegistration) {
     declared.methods.initializeSizes(&declared);
     EXPECT_EQ(declared.inputCount, -1);
     EXPECT_EQ(declared.outputCount, -1);
-    EXPECT_EQ(declared.integerWorkCount, 1);
-    EXPECT_FALSE(declared.methods.start);
-    EXPECT_TRUE(declared.methods.update);
 }
 
 }  // namespace
