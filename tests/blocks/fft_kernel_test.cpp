@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "blocks/naive_dft.h"
@@ -33,7 +34,7 @@ TEST(ComplexFftBits, RandomFramesOfEverySizeMatchPerGroupEvaluationExactly) {
 }
 
 TEST(ComplexFftBits, ImpulsesConstantsAndAlternatingSignsMatchExactly) {
-    for (int n : {64, 128, 512, 1024, 4096, 8192}) {
+    for (int n : {64, 128, 256, 512, 1024, 4096, 8192}) {
         std::vector<double> impulse = filled(n, 0.0);
         impulse[0] = 1.0;
         std::vector<double> late = filled(n, 0.0);
@@ -54,6 +55,28 @@ TEST(ComplexFftAccuracy, RandomFramesAgreeWithADirectSum) {
         complexFft(re.data(), im.data(), n);
         EXPECT_LE(blocktest::relativeError(re.data(), im.data(), want), 1e-14) << n;
     }
+}
+
+// Model instances run one per thread; a size first used by several of them at once must
+// still be built once and give every thread the same bits.
+TEST(ComplexFftThreads, ThreadsMeetingANewSizeAtOnceGetIdenticalResults) {
+    const int n = 1 << 14;
+    const std::vector<double> re = randomFrame(n, 61u), im = randomFrame(n, 62u);
+    std::vector<std::vector<double>> results(4);
+    std::vector<std::thread> threads;
+    for (auto& result : results)
+        threads.emplace_back([&] {
+            std::vector<double> workRe = re, workIm = im;
+            complexFft(workRe.data(), workIm.data(), n);
+            result = workRe;
+            result.insert(result.end(), workIm.begin(), workIm.end());
+        });
+    for (std::thread& thread : threads) thread.join();
+    std::vector<double> wantRe = re, wantIm = im;
+    blocktest::perGroupFft(wantRe.data(), wantIm.data(), n);
+    wantRe.insert(wantRe.end(), wantIm.begin(), wantIm.end());
+    for (const auto& result : results)
+        EXPECT_EQ(std::memcmp(result.data(), wantRe.data(), wantRe.size() * sizeof(double)), 0);
 }
 
 TEST(ComplexFftSizes, OnlyPowersOfTwoAreAccepted) {
