@@ -60,6 +60,11 @@ void initializeConditions(BlockRecord* block) {
 // Copies history rows [firstRow, endRow) of one channel to the output from position `to`.
 void copyHistory(const double* history, int channels, int firstRow, int endRow, double* out, int to,
                  int outStride) {
+    // The model's single channel is contiguous on both sides: a plain block copy.
+    if (channels == 1 && outStride == 1) {
+        std::copy(history + firstRow, history + endRow, out + to);
+        return;
+    }
     for (int row = firstRow; row < endRow; ++row, to += outStride)
         out[to] = history[row * channels];
 }
