@@ -1,0 +1,56 @@
+#include "blocks/deinterleave.h"
+
+namespace bm7 {
+namespace {
+
+int channelCount(const BlockRecord& block) {
+    return paramInt(block, 0);
+}
+int frameLength(const BlockRecord& block) {
+    return paramInt(block, 1);
+}
+
+void initializeSizes(BlockRecord* block) {
+    const int width = channelCount(*block) * frameLength(*block);
+    block->paramCountExpected = 2;
+    block->contStateCount = 0;
+    block->discStateCount = 0;
+    block->inputCount = 1;
+    block->outputCount = 1;
+    block->inputPorts[0].width = width;
+    block->outputPorts[0].width = width;
+    block->inputPorts[0].directFeedthrough = 1;
+    block->realWorkCount = 0;
+    block->integerWorkCount = 0;
+    block->pointerWorkCount = 0;
+    block->modeCount = 0;
+    block->sampleTimeCount = 1;
+}
+
+void initializeSampleTimes(BlockRecord* block) {
+    block->samplePeriods[0] = -1.0;
+    block->sampleOffsets[0] = 1.0;
+}
+
+void outputs(BlockRecord* block, int) {
+    const int channels = channelCount(*block);
+    const int length = frameLength(*block);
+    const double* const* in = block->inputPorts[0].elementPointers;
+    double* out = block->outputPorts[0].signal;
+    for (int c = 0; c < channels; ++c) {
+        double* channelOut = out + c * length;
+        for (int t = 0; t < length; ++t) channelOut[t] = *in[t * channels + c];
+    }
+}
+
+}  // namespace
+
+void registerDeinterleave(BlockRecord* block) {
+    MethodTable& methods = block->methods;
+    methods.initializeSizes = initializeSizes;
+    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.outputs.byRecord = outputs;
+    methods.terminate = emptyMethod;
+}
+
+}  // namespace bm7

@@ -1,0 +1,132 @@
+#include "blocks/fifo.h"
+
+#include <algorithm>
+
+namespace bm7 {
+namespace {
+
+// The shape, re-read from the parameters at every use.
+struct Shape {
+    int inputLength;
+    int outputLength;
+    int channels;
+    bool channelMajor;
+    int historyLength() const { return outputLength - inputLength; }
+};
+
+Shape shapeOf(const BlockRecord& block) {
+    return {paramInt(block, 0), paramInt(block, 1), paramInt(block, 2), paramInt(block, 3) != 0};
+}
+
+// Where sample 0 of a channel sits in a frame of `length` samples, and the distance from
+// one sample to the next.
+struct Lane {
+    int first;
+    int stride;
+};
+
+Lane laneOf(const Shape& shape, int channel, int length) {
+    if (shape.channelMajor) return {channel * length, 1};
+    return {channel, shape.channels};
+}
+
+void initializeSizes(BlockRecord* block) {
+    const Shape shape = shapeOf(*block);
+    block->paramCountExpected = 4;
+    block->contStateCount = 0;
+    block->discStateCount = std::max(shape.historyLength(), 0) * shape.channels;
+    block->inputCount = 1;
+    block->inputPorts[0].width = shape.channels * shape.inputLength;
+    block->inputPorts[0].directFeedthrough = 1;
+    block->outputCount = 1;
+    block->outputPorts[0].width = shape.channels * shape.outputLength;
+    block->sampleTimeCount = 1;
+    block->realWorkCount = 0;
+    block->integerWorkCount = 1;
+    block->pointerWorkCount = 0;
+    block->modeCount = 0;
+}
+
+void initializeSampleTimes(BlockRecord* block) {
+    block->samplePeriods[0] = -1.0;
+    block->sampleOffsets[0] = 1.0;
+}
+
+void initializeConditions(BlockRecord* block) {
+    std::fill_n(block->discreteStates, block->discStateCount, 0.0);
+    block->integerWork[0] = 0;
+}
+
+// Copies history rows [firstRow, endRow) of one channel to the output from position `to`.
+void copyHistory(const double* history, int channels, int firstRow, int endRow, double* out, int to,
+                 int outStride) {
+    // The model's single channel is contiguous on both sides: a plain block copy.
+    if (channels == 1 && outStride == 1) {
+        std::copy(history + firstRow, history + endRow, out + to);
+        return;
+    }
+    for (int row = firstRow; row < endRow; ++row, to += outStride)
+        out[to] = history[row * channels];
+}
+
+void outputs(BlockRecord* block, int) {
+    const Shape shape = shapeOf(*block);
+    const int history = shape.historyLength();
+    const int head = block->integerWork[0];
+    const double* const* in = block->inputPorts[0].elementPointers;
+    double* out = block->outputPorts[0].signal;
+    for (int c = 0; c < shape.channels; ++c) {
+        const Lane source = laneOf(shape, c, shape.inputLength);
+        const Lane target = laneOf(shape, c, shape.outputLength);
+        const double* past = block->discreteStates + c;
+        int i = 0;
+        if (history > 0) {
+            // Rows head ... D-1 are older than rows 0 ... head-1.
+            copyHistory(past, shape.channels, head, history, out, target.first, target.stride);
+            copyHistory(past, shape.channels, 0, head, out,
+                        target.first + (history - head) * target.stride, target.stride);
+            i = history;
+        }
+        for (; i < shape.outputLength; ++i)
+            out[target.first + i * target.stride] =
+                *in[source.first + (i - history) * source.stride];
+    }
+}
+
+void update(BlockRecord* block, int) {
+    const Shape shape = shapeOf(*block);
+    const int history = shape.historyLength();
+    const int head = block->integerWork[0];
+    const double* const* in = block->inputPorts[0].elementPointers;
+    for (int c = 0; c < shape.channels; ++c) {
+        const Lane source = laneOf(shape, c, shape.inputLength);
+        double* past = block->discreteStates + c;
+        if (history <= shape.inputLength) {
+            // The new frame alone covers the whole history.
+            const int skipped = shape.inputLength - history;
+            for (int row = 0; row < history; ++row)
+                past[row * shape.channels] = *in[source.first + (skipped + row) * source.stride];
+        } else {
+            int row = head;
+            for (int i = 0; i < shape.inputLength; ++i) {
+                past[row * shape.channels] = *in[source.first + i * source.stride];
+                if (++row == history) row = 0;
+            }
+        }
+    }
+    block->integerWork[0] = history <= shape.inputLength ? 0 : (head + shape.inputLength) % history;
+}
+
+}  // namespace
+
+void registerFifo(BlockRecord* block) {
+    MethodTable& methods = block->methods;
+    methods.initializeSizes = initializeSizes;
+    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeConditions.byRecord = initializeConditions;
+    methods.outputs.byRecord = outputs;
+    methods.update = update;
+    methods.terminate = emptyMethod;
+}
+
+}  // namespace bm7

@@ -1,0 +1,115 @@
+#include "blocks/real_fft.h"
+
+#include <cmath>
+
+#include "blocks/fft_kernel.h"
+
+namespace bm7 {
+namespace {
+
+const char* const kBadWidths =
+    "Real FFT: the frame length must be a power of two and the output twice as wide";
+
+bool widthsFit(BlockRecord& block) {
+    const long long frameLength = block.inputCount;
+    if (isFftSize(frameLength) && block.outputCount >= 2 * frameLength) return true;
+    reportError(block, kBadWidths);
+    return false;
+}
+
+void initializeSizes(BlockRecord* block) {
+    block->paramCountExpected = 1;
+    block->inputCount = -1;
+    block->outputCount = -1;
+    block->directFeedthrough = 1;
+    block->sampleTimeCount = 1;
+}
+
+void initializeSampleTimes(BlockRecord* block) {
+    block->samplePeriods[0] = paramReal(*block, 0, 0);
+    block->sampleOffsets[0] = paramCols(*block, 0) == 2 ? paramReal(*block, 0, 1) : 0.0;
+}
+
+// Builds the shared twiddle table here so that no step ever allocates.
+void initializeConditions(double*, BlockRecord* block) {
+    if (widthsFit(*block) && block->inputCount > 1) prepareComplexFft(block->inputCount / 2);
+}
+
+// The upper half mirrors the lower one as its complex conjugate.
+void mirrorUpperHalf(double* re, double* im, int half) {
+    for (int j = 1; j < half; ++j) {
+        re[half + j] = re[half - j];
+        im[half + j] = -im[half - j];
+    }
+}
+
+// Turns the half-size transform Z of the packed pairs into the bins 0 ... H of the real
+// transform, advancing the twiddle by complex multiplication from one bin to the next.
+void splitSpectrum(double* re, double* im, int frameLength) {
+    const int half = frameLength / 2;
+    const int quarter = half / 2;
+    const double theta = std::atan(1.0) * (-8.0) / frameLength;
+    const double cosTheta = std::cos(theta);
+    const double sinTheta = std::sin(theta);
+    const double dcRe = re[0];
+    const double dcIm = im[0];
+    re[half] = dcRe - dcIm;
+    im[half] = 0.0;
+    re[0] = dcRe + dcIm;
+    im[0] = 0.0;
+    double wr = 1.0;
+    double wi = 0.0;
+    for (int k = 1; k < quarter; ++k) {
+        const double previousWr = wr;
+        wr = previousWr * cosTheta - wi * sinTheta;
+        wi = wi * cosTheta + previousWr * sinTheta;
+        const double ar = re[k], ai = im[k];
+        const double br = re[half - k], bi = im[half - k];
+        const double h1r = 0.5 * (br + ar);
+        const double h1i = 0.5 * (ai - bi);
+        const double h2r = 0.5 * (bi + ai);
+        const double h2i = -0.5 * (ar - br);
+        re[k] = h1r + wr * h2r - wi * h2i;
+        im[k] = h1i + wr * h2i + wi * h2r;
+        re[half - k] = h1r - wr * h2r + wi * h2i;
+        im[half - k] = -h1i + wr * h2i + wi * h2r;
+    }
+    im[quarter] = -im[quarter];
+}
+
+void outputs(double* out, double*, const double* const* in, BlockRecord* block, int) {
+    if (block->simInfo->timingReady != 1 || !widthsFit(*block)) return;
+    const int frameLength = block->inputCount;
+    double* re = out;
+    double* im = out + frameLength;
+    if (frameLength == 1) {
+        re[0] = *in[0];
+        re[1] = 0.0;
+        return;
+    }
+    // Even samples become real parts and odd samples imaginary parts of a half-size
+    // complex frame, so one N/2-point transform does the work.
+    const int half = frameLength / 2;
+    for (int j = 0; j < half; ++j) {
+        re[j] = *in[2 * j];
+        im[j] = *in[2 * j + 1];
+    }
+    complexFft(re, im, half);
+    splitSpectrum(re, im, frameLength);
+    mirrorUpperHalf(re, im, half);
+}
+
+}  // namespace
+
+void registerRealFft(BlockRecord* block) {
+    MethodTable& methods = block->methods;
+    methods.initializeSizes = initializeSizes;
+    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeConditions.withVectors = initializeConditions;
+    methods.outputs.withVectors = outputs;
+    methods.update = emptyTaskMethod;
+    methods.derivatives = emptyMethod;
+    methods.terminate = emptyMethod;
+}
+
+}  // namespace bm7

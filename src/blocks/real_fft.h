@@ -1,0 +1,12 @@
+// Real FFT ("FFT(u)"): the unscaled N-point DFT of a real frame of N samples, written as a
+// split complex vector of 2N doubles (N real parts, then N imaginary parts, all N bins).
+// Style 1: the widths N and 2N are taken from the record, never from the parameter.
+#pragma once
+
+#include "driver/block.h"
+
+namespace bm7 {
+
+void registerRealFft(BlockRecord* block);
+
+}  // namespace bm7

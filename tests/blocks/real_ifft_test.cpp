@@ -1,0 +1,104 @@
+#include "blocks/real_ifft.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "blocks/block_harness.h"
+#include "blocks/naive_dft.h"
+#include "blocks/real_fft.h"
+
+namespace bm7 {
+namespace {
+
+using blocktest::BlockHarness;
+using blocktest::randomFrame;
+using blocktest::RegisterKind;
+using blocktest::scalar;
+
+struct Style1 {
+    Style1(RegisterKind registerKind, int inputWidth, int outputWidth)
+        : harness(registerKind, {scalar(-1)}, inputWidth, outputWidth, true) {
+        harness.initializeConditions();
+    }
+    const std::vector<double>& of(const std::vector<double>& input) {
+        harness.setInput(input);
+        harness.outputs();
+        return harness.outputVector();
+    }
+    BlockHarness harness;
+};
+
+Style1 forward(int n) {
+    return Style1(registerRealFft, n, 2 * n);
+}
+Style1 inverse(int n) {
+    return Style1(registerRealIfft, 2 * n, 2 * n);
+}
+
+TEST(RealIfftValues, ASpectrumWithOnlyDcOfNGivesOnesEverywhere) {
+    for (int n : {1, 2, 4, 256}) {
+        std::vector<double> spectrum(2 * n, 0.0);
+        spectrum[0] = n;
+        Style1 ifft = inverse(n);
+        const std::vector<double>& signal = ifft.of(spectrum);
+        for (int t = 0; t < n; ++t) EXPECT_EQ(signal[t], 1.0) << n << " " << t;
+    }
+}
+
+TEST(RealIfftRoundTrip, ForwardThenInverseReturnsTheFrameAtEveryModelSize) {
+    for (int n : {2, 4, 256, 512, 2048, 16384}) {
+        const std::vector<double> frame = randomFrame(n, 40u + n);
+        Style1 fft = forward(n);
+        Style1 ifft = inverse(n);
+        const std::vector<double>& signal = ifft.of(fft.of(frame));
+        double worst = 0.0;
+        for (int t = 0; t < n; ++t) worst = std::max(worst, std::fabs(signal[t] - frame[t]));
+        EXPECT_LE(worst, 1e-12) << n;
+    }
+}
+
+TEST(RealIfftAccuracy, ASymmetricSpectrumAgreesWithALongDoubleInverseSum) {
+    const int n = 2048;
+    const std::vector<double> frame = randomFrame(n, 77u);
+    const auto exact = blocktest::naiveDft(frame, std::vector<double>(n, 0.0), -1);
+    std::vector<double> spectrum(2 * n);
+    for (int k = 0; k < n; ++k) {
+        spectrum[k] = static_cast<double>(exact.re[k]);
+        spectrum[n + k] = static_cast<double>(exact.im[k]);
+    }
+    Style1 ifft = inverse(n);
+    const std::vector<double>& signal = ifft.of(spectrum);
+    const std::vector<double> re(spectrum.begin(), spectrum.begin() + n);
+    const std::vector<double> im(spectrum.begin() + n, spectrum.end());
+    blocktest::LongSpectrum want = blocktest::naiveDft(re, im, +1);
+    for (long double& value : want.re) value /= n;
+    for (long double& value : want.im) value = 0.0L;
+    EXPECT_LE(blocktest::relativeError(signal.data(), nullptr, want), 1e-12);
+}
+
+TEST(RealIfftGating, NothingIsWrittenUntilTheTimingEngineIsReady) {
+    Style1 ifft = inverse(8);
+    ifft.harness.outputVector().assign(16, 7.0);
+    ifft.harness.sim.timingReady = 0;
+    ifft.of(randomFrame(16, 9u));
+    EXPECT_EQ(ifft.harness.outputVector(), std::vector<double>(16, 7.0));
+}
+
+TEST(RealIfftWidths, WidthsComeFromTheRecordAndBadOnesAreRejected) {
+    BlockRecord declared;
+    registerRealIfft(&declared);
+    declared.methods.initializeSizes(&declared);
+    EXPECT_EQ(declared.inputCount, -1);
+    EXPECT_EQ(declared.outputCount, -1);
+
+    Style1 odd(registerRealIfft, 24, 24);
+    EXPECT_STREQ(odd.harness.error(),
+                 "Real IFFT: the spectrum length must be a power of two and the input as wide "
+                 "as the output");
+    Style1 shortInput(registerRealIfft, 8, 16);
+    EXPECT_NE(shortInput.harness.error(), nullptr);
+}
+
+}  // namespace
+}  // namespace bm7
