@@ -1,19 +1,33 @@
-// The brakmoor7 program: parses the command line and reports it. The driver's run
-// loop and the detector model plug in here as they are built.
+// The brakmoor7 program: reads the command line, builds the detector and its audio
+// source, and runs it until the final time, the stop file, the end of a recording or
+// an error.
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "audio/capture_settings.h"
 #include "audio/device_capture.h"
 #include "driver/command_line.h"
+#include "driver/run.h"
+#include "files/file_settings.h"
+#include "model/detector_model.h"
+
+namespace {
+
+int usageError(const std::string& problem) {
+    if (!problem.empty()) std::fprintf(stderr, "%s: %s\n", bm7::kModelName, problem.c_str());
+    bm7::printUsage(stdout);
+    return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     bm7::CommandLine commandLine;
     std::string problem;
     switch (bm7::parseCommandLine(argc, argv, bm7::programOptions(), commandLine, problem)) {
     case bm7::ParseOutcome::usageError:
-        if (!problem.empty()) std::fprintf(stderr, "%s: %s\n", bm7::kModelName, problem.c_str());
-        bm7::printUsage(stdout);
-        return 1;
+        return usageError(problem);
     case bm7::ParseOutcome::help:
         bm7::printHelp(stdout, bm7::programOptions());
         return 0;
@@ -24,6 +38,19 @@ int main(int argc, char** argv) {
         break;
     }
     if (commandLine.has("list-devices")) return bm7::listInputDevices(stdout, stderr);
-    std::fputs("brakmoor7: the detector model is not built yet\n", stderr);
-    return 1;
+
+    bm7::detector::ModelSettings settings;
+    bm7::CaptureSettings capture;
+    if (!bm7::readFileSettings(commandLine, settings.files, problem) ||
+        !bm7::readCaptureSettings(commandLine, capture, problem)) {
+        return usageError(problem);
+    }
+    // The model outlives its audio source: a source still running after a failed run
+    // must stop before the buffers it fills are released.
+    bm7::detector::DetectorModel model(settings);
+    std::unique_ptr<bm7::CaptureLayer> source = bm7::makeCaptureLayer(capture);
+    model.setCaptureLayer(source.get());
+    const int status = bm7::runProgram(commandLine, model, stdout, stderr);
+    source.reset();
+    return status;
 }

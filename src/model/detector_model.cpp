@@ -1,0 +1,479 @@
+#include "model/detector_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "audio/sound_input.h"
+#include "driver/nonfinite.h"
+
+namespace bm7::detector {
+
+namespace {
+
+// Hands out consecutive runs of one zero-filled area; the area is sized once all runs
+// are known, so no pointer moves afterwards.
+class SignalCarver {
+public:
+    void take(double*& slot, int count) {
+        pending_.push_back({&slot, used_});
+        used_ += static_cast<std::size_t>(count);
+    }
+    void finish(std::vector<double>& area) {
+        area.assign(used_, 0.0);
+        for (const Pending& p : pending_) *p.slot = area.data() + p.offset;
+    }
+
+private:
+    struct Pending {
+        double** slot;
+        std::size_t offset;
+    };
+    std::vector<Pending> pending_;
+    std::size_t used_ = 0;
+};
+
+void takeFilter(SignalCarver& carve, FilterSignals& f, int length) {
+    carve.take(f.window, length);
+    carve.take(f.spectrum, 2 * length);
+    carve.take(f.productRe, length);
+    carve.take(f.productIm, length);
+    carve.take(f.inverse, 2 * length);
+}
+
+void takeModulation(SignalCarver& carve, ModulationSignals& m) {
+    carve.take(m.padded, kModulationFftLength);
+    carve.take(m.spectrum, 2 * kModulationFftLength);
+    carve.take(m.productRe, kModulationFftLength);
+    carve.take(m.productIm, kModulationFftLength);
+    carve.take(m.inverse, 2 * kModulationFftLength);
+    carve.take(m.tail, kTailLength);
+    carve.take(m.sum, kTailLength);
+    carve.take(m.power, kStage2Length);
+    carve.take(m.energy, kStage2Length);
+}
+
+// Y = F x H bin by bin, each product rounded on its own, in the order
+// Re Y = ReH*ReF - ImH*ImF and Im Y = ImF*ReH + ImH*ReF.
+void multiplySpectra(const double* spectrum, const std::vector<double>& filter, int bins,
+                     double* productRe, double* productIm) {
+    const double* reF = spectrum;
+    const double* imF = spectrum + bins;
+    const double* reH = filter.data();
+    const double* imH = filter.data() + bins;
+    for (int k = 0; k < bins; ++k) {
+        productRe[k] = reH[k] * reF[k] - imH[k] * imF[k];
+        productIm[k] = imF[k] * reH[k] + imH[k] * reF[k];
+    }
+}
+
+}  // namespace
+
+DetectorModel::DetectorModel(ModelSettings settings)
+    : settings_(std::move(settings)), spectra_(buildStoredSpectra()) {}
+
+DetectorModel::~DetectorModel() = default;
+
+void DetectorModel::layOutSignals() {
+    SignalCarver carve;
+    Signals& s = signals_;
+    const int F = kFrameLength;
+    for (double** slot : {&s.clockCount, &s.clockTime, &s.audioFrame, &s.selectedSignal}) {
+        carve.take(*slot, F);
+    }
+    takeFilter(carve, s.band, kBandFftLength);
+    for (double** slot : {&s.bandPower, &s.delayedPower, &s.smoothedEnergy, &s.currentEnergy,
+                          &s.pastEnergy, &s.fallDetected, &s.holdOffCount, &s.holdOffActive,
+                          &s.resetRequest, &s.riseDetected, &s.setRequest, &s.envelope}) {
+        carve.take(*slot, F);
+    }
+    for (int p = 0; p < kBranchCount; ++p) {
+        carve.take(s.stage1Phases[p], kStage1Length);
+        takeFilter(carve, s.stage1[p], kStage1FftLength);
+    }
+    carve.take(s.stage1Output, kStage1Length);
+    for (int p = 0; p < kBranchCount; ++p) {
+        carve.take(s.stage2Phases[p], kStage2Length);
+        takeFilter(carve, s.stage2[p], kStage2FftLength);
+    }
+    carve.take(s.stage2Output, kStage2Length);
+    takeModulation(carve, s.narrow);
+    takeModulation(carve, s.wide);
+    carve.take(s.songPresent, kStage2Length);
+    for (double** slot :
+         {&s.songPresentHeld, &s.flipFlopOut, &s.pulseCount, &s.detection, &s.delayedDetection,
+          &s.detectionOnset, &s.oldestOnsetTime, &s.valveOpen, &s.clipGate, &s.delayedAudio}) {
+        carve.take(*slot, F);
+    }
+    carve.take(s.clipAudioWindow, 32768);
+    carve.take(s.clipGateWindow, 32768);
+    carve.take(s.frameEnergySum, 1);
+    carve.take(s.hourlyBlock, kLevelBlock);
+    carve.take(s.hourlyLevelDb, 1);
+    carve.take(s.stopValue, 1);
+    carve.finish(signalArea_);
+}
+
+// Every child gets consecutive slices of the root's areas, in registration order, as
+// large as it declared; the model's own states follow the children's.
+void DetectorModel::attachSlices() {
+    std::size_t states = 0, reals = 0, integers = 0, pointers = 0;
+    const auto declared = [](int count) { return static_cast<std::size_t>(std::max(count, 0)); };
+    for (BlockRecord* child : children_) {
+        states += declared(child->discStateCount);
+        reals += declared(child->realWorkCount);
+        integers += declared(child->integerWorkCount);
+        pointers += declared(child->pointerWorkCount);
+    }
+    const bool fits = states + 2 * kTailLength <= kDiscreteStateArea &&
+                      reals + kLevelStorage <= kRealWorkArea && integers <= kIntegerWorkArea &&
+                      pointers + 2 <= kPointerWorkArea;
+    if (!fits) reportError(root_, "Model storage areas are too small for the blocks' declarations");
+    discreteArea_.assign(std::max<std::size_t>(states + 2 * kTailLength, kDiscreteStateArea), 0.0);
+    realWorkArea_.assign(std::max<std::size_t>(reals + kLevelStorage, kRealWorkArea), 0.0);
+    integerArea_.assign(std::max<std::size_t>(integers, kIntegerWorkArea), 0);
+    pointerArea_.assign(std::max<std::size_t>(pointers + 2, kPointerWorkArea), nullptr);
+    states = reals = integers = pointers = 0;
+    for (BlockRecord* child : children_) {
+        child->discreteStates = discreteArea_.data() + states;
+        child->realWork = realWorkArea_.data() + reals;
+        child->integerWork = integerArea_.data() + integers;
+        child->pointerWork = pointerArea_.data() + pointers;
+        if (child->methods.outputs.withVectors) child->stateVector = child->discreteStates;
+        states += declared(child->discStateCount);
+        reals += declared(child->realWorkCount);
+        integers += declared(child->integerWorkCount);
+        pointers += declared(child->pointerWorkCount);
+    }
+    narrowOverlapTail_ = discreteArea_.data() + states;
+    wideOverlapTail_ = narrowOverlapTail_ + kTailLength;
+    levelBuffer_ = realWorkArea_.data() + reals;
+    levelPositions_ = pointerArea_.data() + pointers;
+}
+
+BlockRecord* DetectorModel::registerModel() {
+    simInfo_ = SimInfo{};
+    root_ = BlockRecord{};
+    root_.simInfo = &simInfo_;
+    simInfo_.taskTimes = taskTimes_;
+    simInfo_.sampleHits = sampleHits_;
+    root_.samplePeriods = rootPeriods_;
+    root_.sampleOffsets = rootOffsets_;
+    root_.sampleTimeTaskIds = rootTaskIds_;
+    root_.errorRecord = &root_;
+    root_.name = "brakmoor7";
+    root_.path = "brakmoor7";
+    simInfo_.fixedStepSize = kRatePeriods[baseRate];
+    root_.modes = modes_;
+    root_.childCount = kChildCount;
+
+    layOutSignals();
+    buildChildren();
+    attachSlices();
+    placeCaptureLayer(child(kWaveIn), captureLayer_);
+    root_.children = children_.data();
+    root_.discreteStates = discreteArea_.data();
+    root_.stateVector = discreteArea_.data();
+    root_.realWork = realWorkArea_.data();
+    root_.integerWork = integerArea_.data();
+    root_.pointerWork = pointerArea_.data();
+    return &root_;
+}
+
+void DetectorModel::declareModelSizes() {
+    root_.contStateCount = 0;
+    root_.discStateCount = static_cast<int>(discreteArea_.size());
+    root_.outputCount = 0;
+    root_.inputCount = 0;
+    root_.directFeedthrough = 0;
+    root_.sampleTimeCount = kRateCount;
+    root_.integerWorkCount = static_cast<int>(integerArea_.size());
+    root_.realWorkCount = static_cast<int>(realWorkArea_.size());
+    root_.pointerWorkCount = static_cast<int>(pointerArea_.size());
+    root_.modeCount = kModeCount;
+}
+
+void DetectorModel::declareModelSampleTimes() {
+    for (int rate = 0; rate < kRateCount; ++rate) {
+        rootPeriods_[rate] = kRatePeriods[rate];
+        rootOffsets_[rate] = 0.0;
+    }
+}
+
+bool DetectorModel::runsAt(int rate) const {
+    return simInfo_.timingReady == 1 && sampleHits_[rootTaskIds_[rate]] != 0;
+}
+
+void DetectorModel::start() {
+    // A monitor left alone must not die at its first detection for want of a folder.
+    startProblem_ = createClipDirectory(settings_.files.clipDirectory);
+    if (startProblem_.empty()) startProblem_ = createLogDirectory(settings_.files.logFile);
+    if (!startProblem_.empty()) {
+        reportError(root_, startProblem_.c_str());
+        return;
+    }
+    for (int index : {kClock, kBandFifo, kBandFft, kBandIfft, kPowerDelay, kEnergyIntegrate,
+                      kPeakDelay, kHoldOffCounter}) {
+        callInitializeConditions(child(index));
+    }
+    std::fill_n(narrowOverlapTail_, kTailLength, tailInitialNarrow);
+    std::copy_n(narrowOverlapTail_, kTailLength, signals_.narrow.tail);
+    callInitializeConditions(child(kEnvelopeIntegrate));
+    for (int stage : {kStage1Downsample, kStage2Downsample}) {
+        callInitializeConditions(child(stage));
+        for (int index = stage + 1; index < stage + 1 + 3 * kBranchCount; ++index) {
+            callInitializeConditions(child(index));
+        }
+    }
+    for (int index : {kNarrowZeroPad, kNarrowFft, kNarrowIfft, kNarrowIntegrate}) {
+        callInitializeConditions(child(index));
+    }
+    std::fill_n(wideOverlapTail_, kTailLength, tailInitialWide);
+    std::copy_n(wideOverlapTail_, kTailLength, signals_.wide.tail);
+    for (int index : {kWideZeroPad, kWideFft, kWideIfft, kWideIntegrate, kUpsampleHold, kFlipFlop,
+                      kPulseExtend, kEdgeDelay, kShiftRegister}) {
+        callInitializeConditions(child(index));
+    }
+    std::fill(levelBuffer_ + kLevelBlock, levelBuffer_ + kLevelStorage, levelBufferInitial);
+    levelPositions_[0] = levelBuffer_ + kLevelBlock;
+    levelPositions_[1] = levelBuffer_;
+    for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave, kToLogFile}) {
+        callInitializeConditions(child(index));
+    }
+    callStart(child(kWaveIn));
+    modes_[0] = 0;
+    modes_[1] = 0;
+}
+
+void DetectorModel::outputs(int task) {
+    Signals& s = signals_;
+    const int F = kFrameLength;
+    if (runsAt(baseRate)) {
+        callOutputs(child(kClock), task);
+        for (int i = 0; i < F; ++i) s.clockTime[i] = clockGain * s.clockCount[i];
+        callOutputs(child(kWaveIn), task);
+        branchAEnable_ = channelSelect == 0.0 ? 1.0 : 0.0;
+    }
+    runSelectChannel();
+    if (runsAt(baseRate)) {
+        runDetectorChain(task);
+        runRecognizer(task);
+        for (int i = 0; i < F; ++i) {
+            s.setRequest[i] = (s.riseDetected[i] != 0.0 && s.songPresentHeld[i] != 0.0) ? 1.0 : 0.0;
+        }
+        runDecisionChain(task);
+    }
+    if (runsAt(hourlyRate)) readHourlyBlock();
+    if (runsAt(baseRate)) writeLevel();
+    if (runsAt(hourlyRate)) computeHourlyLevel();
+    if (runsAt(baseRate)) {
+        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave}) {
+            callOutputs(child(index), task);
+        }
+    }
+    if (runsAt(checkRate)) callOutputs(child(kFileExist), task);
+    if (runsAt(hourlyRate)) callOutputs(child(kToLogFile), task);
+}
+
+// Two enabled sections choose the detector's input: A deinterleaves the captured frame,
+// B passes it through. Each runs while its enable is positive; its mode word remembers
+// whether it ran, so a disabled section leaves its output as it was.
+void DetectorModel::runSelectChannel() {
+    const bool base = runsAt(baseRate);
+    const bool enableA = base ? branchAEnable_ > 0.0 : modes_[0] != 0;
+    const bool enableB = base ? channelSelect > 0.0 : modes_[1] != 0;
+    modes_[0] = enableA ? 1 : 0;
+    if (enableA && base) callOutputs(child(kDeinterleave), 0);
+    modes_[1] = enableB ? 1 : 0;
+    if (enableB && base) {
+        std::copy_n(signals_.audioFrame, kFrameLength, signals_.selectedSignal);
+    }
+}
+
+void DetectorModel::runDetectorChain(int task) {
+    Signals& s = signals_;
+    const int F = kFrameLength;
+    callOutputs(child(kBandFifo), task);
+    callOutputs(child(kBandFft), task);
+    multiplySpectra(s.band.spectrum, spectra_.band, kBandFftLength, s.band.productRe,
+                    s.band.productIm);
+    callOutputs(child(kBandIfft), task);
+    const double* newest = s.band.inverse + F;
+    for (int i = 0; i < F; ++i) s.bandPower[i] = newest[i] * newest[i];
+    callOutputs(child(kPowerDelay), task);
+    callOutputs(child(kEnergyIntegrate), task);
+    for (int i = 0; i < F; ++i) s.currentEnergy[i] = currentEnergyBias + s.smoothedEnergy[i];
+    callOutputs(child(kPeakDelay), task);
+    for (int i = 0; i < F; ++i) {
+        const double past = pastEnergyBias + s.pastEnergy[i];
+        const double fall = (1.0 / s.currentEnergy[i]) * past;
+        s.fallDetected[i] = fall > peakRatioThreshold ? 1.0 : 0.0;
+    }
+    callOutputs(child(kHoldOffCounter), task);
+    for (int i = 0; i < F; ++i) {
+        s.holdOffActive[i] = s.holdOffCount[i] > holdOffThreshold ? 1.0 : 0.0;
+        s.resetRequest[i] = (s.fallDetected[i] != 0.0 || s.holdOffActive[i] != 0.0) ? 1.0 : 0.0;
+        const double past = pastEnergyBias + s.pastEnergy[i];
+        const double rise = s.currentEnergy[i] / past;
+        s.riseDetected[i] = rise > peakRatioThreshold ? 1.0 : 0.0;
+    }
+}
+
+void DetectorModel::runFilterBank(int firstChild,
+                                  const std::array<FilterSignals, kBranchCount>& bank,
+                                  const std::array<std::vector<double>, kBranchCount>& spectra,
+                                  int task) {
+    for (int p = 0; p < kBranchCount; ++p) {
+        const int fifo = firstChild + 3 * p;
+        const FilterSignals& f = bank[static_cast<std::size_t>(p)];
+        const int bins = child(fifo).outputPorts[0].width;
+        callOutputs(child(fifo), task);
+        callOutputs(child(fifo + 1), task);
+        multiplySpectra(f.spectrum, spectra[static_cast<std::size_t>(p)], bins, f.productRe,
+                        f.productIm);
+        callOutputs(child(fifo + 2), task);
+    }
+}
+
+// Overlap-add of a 201-tap filter on 128-sample blocks: 128 sums go out now, the next
+// 200 are carried in the tail.
+void DetectorModel::runModulationFilter(int firstChild, ModulationSignals& m,
+                                        const std::vector<double>& spectrum,
+                                        const double* overlapTail, int task) {
+    std::copy_n(overlapTail, kTailLength, m.tail);
+    callOutputs(child(firstChild), task);
+    callOutputs(child(firstChild + 1), task);
+    multiplySpectra(m.spectrum, spectrum, kModulationFftLength, m.productRe, m.productIm);
+    callOutputs(child(firstChild + 2), task);
+    for (int j = 0; j < kTailLength; ++j) m.sum[j] = m.inverse[j] + m.tail[j];
+    for (int j = 0; j < kStage2Length; ++j) m.power[j] = m.sum[j] * m.sum[j];
+    callOutputs(child(firstChild + 3), task);
+}
+
+void DetectorModel::runRecognizer(int task) {
+    Signals& s = signals_;
+    callOutputs(child(kEnvelopeIntegrate), task);
+    callOutputs(child(kStage1Downsample), task);
+    runFilterBank(kStage1Branches, s.stage1, spectra_.stage1, task);
+    // The branch sums keep the accumulation order the filter bank was tuned with.
+    constexpr int stage1Order[kBranchCount] = {1, 3, 5, 7, 0, 2, 4, 6};
+    for (int k = 0; k < kStage1Length; ++k) {
+        double sum = s.stage1[stage1Order[0]].inverse[kStage1Length + k];
+        for (int b = 1; b < kBranchCount; ++b) {
+            sum += s.stage1[stage1Order[b]].inverse[kStage1Length + k];
+        }
+        s.stage1Output[k] = sum;
+    }
+    callOutputs(child(kStage2Downsample), task);
+    runFilterBank(kStage2Branches, s.stage2, spectra_.stage2, task);
+    constexpr int stage2Order[kBranchCount] = {2, 1, 0, 5, 7, 4, 3, 6};
+    for (int k = 0; k < kStage2Length; ++k) {
+        double sum = s.stage2[stage2Order[0]].inverse[kStage2Length + k];
+        for (int b = 1; b < kBranchCount; ++b) {
+            sum += s.stage2[stage2Order[b]].inverse[kStage2Length + k];
+        }
+        s.stage2Output[k] = sum;
+    }
+    runModulationFilter(kNarrowZeroPad, s.narrow, spectra_.narrow, narrowOverlapTail_, task);
+    runModulationFilter(kWideZeroPad, s.wide, spectra_.wide, wideOverlapTail_, task);
+    for (int j = 0; j < kStage2Length; ++j) {
+        const double ratio = s.narrow.energy[j] / s.wide.energy[j];
+        s.songPresent[j] = ratio > songRatioThreshold ? 1.0 : 0.0;
+    }
+    callOutputs(child(kUpsampleHold), task);
+}
+
+void DetectorModel::runDecisionChain(int task) {
+    Signals& s = signals_;
+    const int F = kFrameLength;
+    callOutputs(child(kFlipFlop), task);
+    callOutputs(child(kPulseExtend), task);
+    for (int i = 0; i < F; ++i) s.detection[i] = s.pulseCount[i] > pulseThreshold ? 1.0 : 0.0;
+    callOutputs(child(kEdgeDelay), task);
+    for (int i = 0; i < F; ++i) {
+        const bool notBefore = s.delayedDetection[i] == 0.0 || std::isnan(s.delayedDetection[i]);
+        s.detectionOnset[i] = (notBefore && s.detection[i] != 0.0) ? 1.0 : 0.0;
+    }
+    callOutputs(child(kShiftRegister), task);
+    for (int i = 0; i < F; ++i) {
+        const double elapsed = s.clockTime[i] - s.oldestOnsetTime[i];
+        s.valveOpen[i] = elapsed > overloadWindow ? 1.0 : 0.0;
+        s.clipGate[i] = (s.detection[i] != 0.0 && s.valveOpen[i] != 0.0) ? 1.0 : 0.0;
+    }
+    double sum = s.smoothedEnergy[0];
+    for (int i = 1; i < F; ++i) sum += s.smoothedEnergy[i];
+    s.frameEnergySum[0] = sum;
+}
+
+// The hourly block is read before the frame's sum is written, so the first hour reads
+// the initial values.
+void DetectorModel::readHourlyBlock() {
+    double* read = static_cast<double*>(levelPositions_[0]);
+    const long position = read - levelBuffer_;
+    const long available = kLevelStorage - position;
+    if (available >= kLevelBlock) {
+        std::copy_n(read, kLevelBlock, signals_.hourlyBlock);
+        read = available == kLevelBlock ? levelBuffer_ : read + kLevelBlock;
+    } else {
+        std::copy_n(read, available, signals_.hourlyBlock);
+        std::copy_n(levelBuffer_, kLevelBlock - available, signals_.hourlyBlock + available);
+        read = levelBuffer_ + (kLevelBlock - available);
+    }
+    levelPositions_[0] = read;
+}
+
+void DetectorModel::writeLevel() {
+    double* write = static_cast<double*>(levelPositions_[1]);
+    *write = signals_.frameEnergySum[0];
+    ++write;
+    levelPositions_[1] = write == levelBuffer_ + kLevelStorage ? levelBuffer_ : write;
+}
+
+void DetectorModel::computeHourlyLevel() {
+    double sum = signals_.hourlyBlock[0];
+    for (int i = 1; i < kLevelBlock; ++i) sum += signals_.hourlyBlock[i];
+    const double mean = levelScale * sum;
+    const double level = mean > 0.0 ? std::log10(mean) : rtMinusInf;
+    signals_.hourlyLevelDb[0] = levelDbFactor * level;
+}
+
+void DetectorModel::updateTail(ModulationSignals& m, double* overlapTail) {
+    const int carried = kTailLength - kStage2Length;  // 72
+    std::copy_n(m.sum + kStage2Length, carried, overlapTail);
+    std::copy_n(m.inverse + kTailLength, kStage2Length, overlapTail + carried);
+}
+
+void DetectorModel::update(int task) {
+    if (runsAt(baseRate)) {
+        callUpdate(child(kClock), task);
+        for (int index : {kBandFifo, kPowerDelay, kEnergyIntegrate, kPeakDelay, kHoldOffCounter}) {
+            callUpdate(child(index), task);
+        }
+        updateTail(signals_.narrow, narrowOverlapTail_);
+        callUpdate(child(kEnvelopeIntegrate), task);
+        for (int p = 0; p < kBranchCount; ++p) callUpdate(child(kStage1Branches + 3 * p), task);
+        for (int p = 0; p < kBranchCount; ++p) callUpdate(child(kStage2Branches + 3 * p), task);
+        callUpdate(child(kNarrowIntegrate), task);
+        updateTail(signals_.wide, wideOverlapTail_);
+        for (int index : {kWideIntegrate, kFlipFlop, kPulseExtend, kEdgeDelay}) {
+            callUpdate(child(index), task);
+        }
+        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave}) {
+            callUpdate(child(index), task);
+        }
+    }
+    if (runsAt(hourlyRate)) callUpdate(child(kToLogFile), task);
+    if (runsAt(checkRate)) {
+        const double stop = signals_.stopValue[0];
+        if (stop != 0.0 && !std::isnan(stop)) simInfo_.stopRequested = 1;
+    }
+}
+
+void DetectorModel::terminate() {
+    callTerminate(child(kClock));
+    callTerminate(child(kWaveIn));
+    callTerminate(child(kDeinterleave));
+    for (int index = kBandFifo; index < kChildCount; ++index) callTerminate(child(index));
+}
+
+}  // namespace bm7::detector

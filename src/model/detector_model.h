@@ -1,0 +1,220 @@
+// The detector model: 80 block instances wired to the model's signal storage, and the
+// arithmetic between them, from the captured frame to the clip files, the hourly level
+// line and the stop test. The driver runs it through the Model interface.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/capture_layer.h"
+#include "driver/block.h"
+#include "driver/model.h"
+#include "files/file_settings.h"
+#include "model/parameters.h"
+#include "model/stored_spectra.h"
+
+namespace bm7::detector {
+
+// What a user may choose on the command line; everything else is fixed.
+struct ModelSettings {
+    FileSettings files;
+};
+
+// Positions of the children in registration order; the model calls them by position.
+enum Child : int {
+    kDeinterleave = 0,
+    kClock = 1,
+    kWaveIn = 2,
+    kBandFifo = 3,
+    kBandFft = 4,
+    kBandIfft = 5,
+    kPowerDelay = 6,
+    kEnergyIntegrate = 7,
+    kPeakDelay = 8,
+    kHoldOffCounter = 9,
+    kEnvelopeIntegrate = 10,
+    kStage1Downsample = 11,
+    kStage1Branches = 12,  // FIFO, FFT(u), IFFT for each of the eight branches
+    kStage2Downsample = 36,
+    kStage2Branches = 37,
+    kNarrowZeroPad = 61,
+    kNarrowFft = 62,
+    kNarrowIfft = 63,
+    kNarrowIntegrate = 64,
+    kWideZeroPad = 65,
+    kWideFft = 66,
+    kWideIfft = 67,
+    kWideIntegrate = 68,
+    kUpsampleHold = 69,
+    kFlipFlop = 70,
+    kPulseExtend = 71,
+    kEdgeDelay = 72,
+    kShiftRegister = 73,
+    kClipDelay = 74,
+    kClipAudioFifo = 75,
+    kClipGateFifo = 76,
+    kClipSave = 77,
+    kFileExist = 78,
+    kToLogFile = 79,
+    kChildCount = 80,
+};
+
+// One FFT overlap-save filter: FIFO window, spectrum, product and inverse.
+struct FilterSignals {
+    double* window = nullptr;
+    double* spectrum = nullptr;
+    double* productRe = nullptr;
+    double* productIm = nullptr;
+    double* inverse = nullptr;
+};
+
+// One overlap-add modulation filter: padded block, spectrum, product, inverse, sums.
+struct ModulationSignals {
+    double* padded = nullptr;
+    double* spectrum = nullptr;
+    double* productRe = nullptr;
+    double* productIm = nullptr;
+    double* inverse = nullptr;
+    double* tail = nullptr;  // copy of the overlap tail during the step
+    double* sum = nullptr;   // IFFT values plus tail, 200 values; the first 128 are the output
+    double* power = nullptr;
+    double* energy = nullptr;
+};
+
+// Every signal of the model, carved from the root's one signal area.
+struct Signals {
+    double* clockCount;
+    double* clockTime;
+    double* audioFrame;
+    double* selectedSignal;
+    FilterSignals band;
+    double* bandPower;
+    double* delayedPower;
+    double* smoothedEnergy;
+    double* currentEnergy;
+    double* pastEnergy;
+    double* fallDetected;
+    double* holdOffCount;
+    double* holdOffActive;
+    double* resetRequest;
+    double* riseDetected;
+    double* setRequest;
+    double* envelope;
+    std::array<double*, kBranchCount> stage1Phases;
+    std::array<FilterSignals, kBranchCount> stage1;
+    double* stage1Output;
+    std::array<double*, kBranchCount> stage2Phases;
+    std::array<FilterSignals, kBranchCount> stage2;
+    double* stage2Output;
+    ModulationSignals narrow;
+    ModulationSignals wide;
+    double* songPresent;
+    double* songPresentHeld;
+    double* flipFlopOut;
+    double* pulseCount;
+    double* detection;
+    double* delayedDetection;
+    double* detectionOnset;
+    double* oldestOnsetTime;
+    double* valveOpen;
+    double* clipGate;
+    double* delayedAudio;
+    double* clipAudioWindow;
+    double* clipGateWindow;
+    double* frameEnergySum;
+    double* hourlyBlock;
+    double* hourlyLevelDb;
+    double* stopValue;
+};
+
+class DetectorModel final : public Model {
+public:
+    explicit DetectorModel(ModelSettings settings = {});
+    ~DetectorModel() override;
+    DetectorModel(const DetectorModel&) = delete;
+    DetectorModel& operator=(const DetectorModel&) = delete;
+
+    BlockRecord* registerModel() override;
+    void declareModelSizes() override;
+    void declareModelSampleTimes() override;
+    void start() override;
+    void outputs(int task) override;
+    void update(int task) override;
+    void terminate() override;
+
+    // The audio source of the WaveIn block; not owned. Set before the run starts.
+    void setCaptureLayer(CaptureLayer* layer) { captureLayer_ = layer; }
+
+    BlockRecord& root() { return root_; }
+    BlockRecord& child(int index) { return *children_[static_cast<std::size_t>(index)]; }
+    const Signals& signals() const { return signals_; }
+    std::size_t signalAreaSize() const { return signalArea_.size(); }
+
+private:
+    // A child's record with everything it points to: path, parameters, ports.
+    struct ChildStorage {
+        BlockRecord record;
+        std::string path;
+        std::vector<std::vector<double>> paramRuns;
+        std::vector<ParamValue> params;
+        std::vector<InputPort> inputPorts;
+        std::vector<OutputPort> outputPorts;
+        std::vector<std::vector<const double*>> elementPointers;
+        double period = 0.0;
+        double offset = 0.0;
+        int taskId = 0;
+    };
+
+    bool runsAt(int rate) const;
+    void runSelectChannel();
+    void runDetectorChain(int task);
+    void runRecognizer(int task);
+    void runFilterBank(int firstChild, const std::array<FilterSignals, kBranchCount>& bank,
+                       const std::array<std::vector<double>, kBranchCount>& spectra, int task);
+    void runModulationFilter(int firstChild, ModulationSignals& filter,
+                             const std::vector<double>& spectrum, const double* overlapTail,
+                             int task);
+    void runDecisionChain(int task);
+    void readHourlyBlock();
+    void writeLevel();
+    void computeHourlyLevel();
+    void updateTail(ModulationSignals& filter, double* overlapTail);
+
+    void buildChildren();
+    void layOutSignals();
+    void attachSlices();
+
+    ModelSettings settings_;
+    StoredSpectra spectra_;
+    SimInfo simInfo_;
+    BlockRecord root_;
+    double taskTimes_[kRateCount] = {};
+    int sampleHits_[kRateCount] = {};
+    double rootPeriods_[kRateCount] = {};
+    double rootOffsets_[kRateCount] = {};
+    int rootTaskIds_[kRateCount] = {};
+    int modes_[2] = {};
+
+    std::vector<double> signalArea_;
+    std::vector<double> discreteArea_;
+    std::vector<double> realWorkArea_;
+    std::vector<int> integerArea_;
+    std::vector<void*> pointerArea_;
+    Signals signals_{};
+
+    std::array<std::unique_ptr<ChildStorage>, kChildCount> storage_;
+    std::array<BlockRecord*, kChildCount> children_{};
+
+    // Model-owned states.
+    double* narrowOverlapTail_ = nullptr;
+    double* wideOverlapTail_ = nullptr;
+    double* levelBuffer_ = nullptr;
+    void** levelPositions_ = nullptr;  // read position, write position, as element addresses
+    double branchAEnable_ = 0.0;
+    CaptureLayer* captureLayer_ = nullptr;
+    std::string startProblem_;  // keeps a start-up message alive for the error slot
+};
+
+}  // namespace bm7::detector

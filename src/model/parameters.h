@@ -1,0 +1,59 @@
+// The detector's fixed configuration: its three rates, frame sizes and the scalar
+// parameters the model code reads. The literals are the configured values exactly as
+// they were tuned, not re-derived expressions (clockGain is not 1.0 / 22050).
+#pragma once
+
+namespace bm7::detector {
+
+inline constexpr int kFrameLength = 8192;  // samples per base step
+inline constexpr int kSampleRate = 22050;
+
+// Rates: frame, every third frame (stop-file probe), every 9690th frame (hourly level).
+inline constexpr int kRateCount = 3;
+inline constexpr int baseRate = 0;
+inline constexpr int checkRate = 1;
+inline constexpr int hourlyRate = 2;
+inline constexpr double kRatePeriods[kRateCount] = {0.3715192743764172, 1.114557823129252,
+                                                    3600.021768707483};
+
+inline constexpr double overloadWindow = 20.0;
+inline constexpr double clockGain = 4.53514739229025e-05;
+inline constexpr double channelSelect = 0.0;
+inline constexpr double currentEnergyBias = 2.220446049250313e-16;
+inline constexpr double pastEnergyBias = 2.220446049250313e-16;
+inline constexpr double peakRatioThreshold = 2.2;
+inline constexpr double holdOffThreshold = 0.0;
+inline constexpr double tailInitialNarrow = 0.0;
+inline constexpr double tailInitialWide = 0.0;
+inline constexpr double songRatioThreshold = 0.5;
+inline constexpr double pulseThreshold = 0.0;
+inline constexpr double levelBufferInitial = 0.0;
+inline constexpr double levelScale = 1.259755546955624e-08;
+inline constexpr double levelDbFactor = 10.0;
+
+// Hourly level buffer: blocks of one hour of frame sums, two blocks of storage.
+inline constexpr int kLevelBlock = 9690;
+inline constexpr int kLevelStorage = 2 * kLevelBlock;
+
+// The root's storage areas. The children's slices come first, in registration order,
+// then the model's own states; the integer area keeps four elements beyond the
+// blocks' slices that nothing uses, so that its layout stays the one the model was
+// built with.
+inline constexpr int kDiscreteStateArea = 94260;
+inline constexpr int kRealWorkArea = 19388;
+inline constexpr int kIntegerWorkArea = 37;
+inline constexpr int kPointerWorkArea = 14;
+inline constexpr int kModeCount = 2;
+inline constexpr int kSignalArea = 816740;
+
+// Transform sizes of the filters.
+inline constexpr int kBandFftLength = 16384;
+inline constexpr int kStage1FftLength = 2048;
+inline constexpr int kStage2FftLength = 256;
+inline constexpr int kModulationFftLength = 512;
+inline constexpr int kBranchCount = 8;
+inline constexpr int kStage1Length = kFrameLength / 8;   // 1024
+inline constexpr int kStage2Length = kStage1Length / 8;  // 128
+inline constexpr int kTailLength = 200;
+
+}  // namespace bm7::detector
