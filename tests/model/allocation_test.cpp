@@ -48,7 +48,7 @@ namespace {
 TEST(ModelStep, AHundredStepsOfOutputsAndUpdateAllocateNothing) {
     if (!BM7_COUNTS_ALLOCATIONS) GTEST_SKIP() << "allocations are counted in the normal build";
     counting = true;
-    delete new int(0);  // the counter sees what it should
+    ::operator delete(::operator new(sizeof(int)));  // the counter sees what it should
     counting = false;
     ASSERT_EQ(allocations, 1);
     allocations = 0;
