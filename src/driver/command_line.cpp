@@ -83,18 +83,18 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv,
             value = name.substr(equals + 1);
             name.resize(equals);
         }
-        const OptionSpec* spec = findOption(options, name);
-        if (spec == nullptr) {
+        const OptionSpec* option = findOption(options, name);
+        if (option == nullptr) {
             problem = "unknown option --" + name;
             return ParseOutcome::usageError;
         }
-        if (spec->valueName == nullptr && inlineValue) {
+        if (option->valueName == nullptr && inlineValue) {
             problem = "option --" + name + " takes no value";
             return ParseOutcome::usageError;
         }
-        if (spec->valueName != nullptr && !inlineValue) {
+        if (option->valueName != nullptr && !inlineValue) {
             if (i + 1 >= argc) {
-                problem = "option --" + name + " needs a value (" + spec->valueName + ")";
+                problem = "option --" + name + " needs a value (" + option->valueName + ")";
                 return ParseOutcome::usageError;
             }
             value = argv[++i];

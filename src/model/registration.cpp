@@ -65,12 +65,8 @@ std::string branchName(int branch) {
     return branch == 0 ? "FIR Filter" : "FIR Filter" + std::to_string(branch);
 }
 
-}  // namespace
-
-namespace {
-
 // Everything registration needs to know of one child.
-struct ChildSpec {
+struct ChildWiring {
     std::string path;
     BlockMethod registerKind;
     std::vector<Param> params;
@@ -80,17 +76,25 @@ struct ChildSpec {
     bool vectorStyle = false;  // Real FFT, Real IFFT, Zero Pad
 };
 
-}  // namespace
+// The children in registration order, each with its kind, parameters and the signals
+// its ports read and write.
+class WiringTable {
+public:
+    WiringTable(const Signals& signals, const FileSettings& files) : s(signals), files(files) {
+        wirings.reserve(kChildCount);
+        addDetector();
+        addRecognizer();
+        addDecisionAndFiles();
+    }
+    std::vector<ChildWiring> wirings;
 
-void DetectorModel::buildChildren() {
-    const Signals& s = signals_;
-    std::vector<ChildSpec> specs;
-    specs.reserve(kChildCount);
-    auto add = [&specs](ChildSpec spec) { specs.push_back(std::move(spec)); };
-    const std::string dcs = kDcs;
-    const std::string dr = kRecognizer;
-    const auto filter = [&](const std::string& group, const FilterSignals& f, Run input,
-                            int window) {
+private:
+    static constexpr int F = kFrameLength;
+
+    void add(ChildWiring wiring) { wirings.push_back(std::move(wiring)); }
+
+    // FIFO window, Real FFT and Real IFFT of one overlap-save filter.
+    void filter(const std::string& group, const FilterSignals& f, Run input, int window) {
         const int bins = 2 * window;
         add({group + "/FIFO/S-Function",
              registerFifo,
@@ -111,77 +115,44 @@ void DetectorModel::buildChildren() {
              {{f.inverse, bins}},
              baseRate,
              true});
-    };
-    const auto modulation = [&](const std::string& group, const ModulationSignals& m) {
+    }
+
+    // Zero Pad, Real FFT and Real IFFT of one overlap-add modulation filter.
+    void modulation(const std::string& group, const ModulationSignals& m) {
+        const int n = kModulationFftLength;
         add({group + "/Zero Pad/Zero Pad",
              registerZeroPad,
              {column({512, 1})},
              {{s.stage2Output, kStage2Length}},
-             {{m.padded, kModulationFftLength}},
+             {{m.padded, n}},
              baseRate,
              true});
         add({group + "/Real FFT/FFT(u)",
              registerRealFft,
              {scalar(-1)},
-             {{m.padded, kModulationFftLength}},
-             {{m.spectrum, 2 * kModulationFftLength}},
+             {{m.padded, n}},
+             {{m.spectrum, 2 * n}},
              baseRate,
              true});
         add({group + "/Real IFFT/IFFT",
              registerRealIfft,
              {scalar(-1)},
-             {{m.productRe, kModulationFftLength}, {m.productIm, kModulationFftLength}},
-             {{m.inverse, 2 * kModulationFftLength}},
+             {{m.productRe, n}, {m.productIm, n}},
+             {{m.inverse, 2 * n}},
              baseRate,
              true});
-    };
-    const auto integrate = [&](const std::string& path, int frame, int window, Run input,
-                               double* output) {
+    }
+
+    void integrate(const std::string& path, int frame, int window, Run input, double* output) {
         add({path,
              registerIntegrate,
              scalars({double(frame), 0, double(window), 1, 1, 0}),
              {input},
              {{output, frame}}});
-    };
-    const int F = kFrameLength;
+    }
 
-    add({dcs + "/Select Channel/Deinterleave/Deinterleave/S-Function",
-         registerDeinterleave,
-         scalars({1, F}),
-         {{s.audioFrame, F}},
-         {{s.selectedSignal, F}}});
-    add({dcs + "/Overload Check Valve/Digital Clock/Counter/S-Function",
-         registerCounter,
-         scalars({F, 0, 0, 0, 0, 0, 0, 0, 463050, 1, 1, kRatePeriods[baseRate]}),
-         {},
-         {{s.clockCount, F}}});
-    add({std::string(kModelPath) + "/WaveIn/S-Function",
-         registerWaveIn,
-         scalars({1, 0, kSampleRate, 16, F, 33}),
-         {},
-         {{s.audioFrame, F}}});
-    filter(dcs + "/Detector/FIR Filter", s.band, {s.selectedSignal, F}, kBandFftLength);
-    add({dcs + "/Detector/Delay1/S-Function",
-         registerDelay,
-         scalars({F, 10000, 1, 1}),
-         {{s.bandPower, F}},
-         {{s.delayedPower, F}}});
-    integrate(dcs + "/Detector/Integrate/S-Function", F, 1103, {s.delayedPower, F},
-              s.smoothedEnergy);
-    add({dcs + "/Detector/Peak detector/Delay/S-Function",
-         registerDelay,
-         scalars({F, 441, 1, 0}),
-         {{s.currentEnergy, F}},
-         {{s.pastEnergy, F}}});
-    add({dcs + "/Detector/Peak detector/Counter/S-Function",
-         registerCounter,
-         scalars({F, 0, 0, 0, 1, 0, 1, 0, 9830.4, 1, 1, kRatePeriods[baseRate]}),
-         {},
-         {{s.holdOffCount, F}}});
-    integrate(dr + "/Integrate/S-Function", F, 100, {s.bandPower, F}, s.envelope);
-
-    const auto downsample = [&](const std::string& path, Run input,
-                                const std::array<double*, kBranchCount>& phases) {
+    void downsample(const std::string& path, Run input,
+                    const std::array<double*, kBranchCount>& phases) {
         std::vector<Run> outputs;
         for (double* phase : phases) outputs.push_back({phase, input.width / kBranchCount});
         add({path,
@@ -189,94 +160,148 @@ void DetectorModel::buildChildren() {
              {scalar(input.width), scalar(kBranchCount), row({1, 2, 3, 4, 5, 6, 7, 8})},
              {input},
              outputs});
-    };
-    downsample(dr + "/Downsample by 10/S-Function", {s.envelope, F}, s.stage1Phases);
-    for (int p = 0; p < kBranchCount; ++p) {
-        filter(dr + "/Downsample by 10/" + branchName(p), s.stage1[p],
-               {s.stage1Phases[p], kStage1Length}, kStage1FftLength);
     }
-    downsample(dr + "/Downsample by 8/S-Function", {s.stage1Output, kStage1Length}, s.stage2Phases);
-    for (int p = 0; p < kBranchCount; ++p) {
-        filter(dr + "/Downsample by 8/" + branchName(p), s.stage2[p],
-               {s.stage2Phases[p], kStage2Length}, kStage2FftLength);
-    }
-    modulation(dr + "/FIR Filter2", s.narrow);
-    integrate(dr + "/Integrate1/S-Function", kStage2Length, 310, {s.narrow.power, kStage2Length},
-              s.narrow.energy);
-    modulation(dr + "/FIR Filter3", s.wide);
-    integrate(dr + "/Integrate2/S-Function", kStage2Length, 310, {s.wide.power, kStage2Length},
-              s.wide.energy);
-    add({dr + "/Upsample & Hold/S-Function",
-         registerUpsampleHold,
-         {scalar(kStage2Length), scalar(64), row({1})},
-         {{s.songPresent, kStage2Length}},
-         {{s.songPresentHeld, F}}});
-    add({dcs + "/Detector/Peak detector/Pulse Limited Flip Flop/S-Function1",
-         registerPulseLimitedFlipFlop,
-         scalars({F, 0, 2205, 8820, 1, 0}),
-         {{s.resetRequest, F}, {s.setRequest, F}},
-         {{s.flipFlopOut, F}}});
-    add({dcs + "/Pulse Extend/Counter3/S-Function",
-         registerCounter,
-         scalars({F, 0, 0, 1, 1, 10001, 1, 0, 0, 1, 0, -1}),
-         {{s.flipFlopOut, F}},
-         {{s.pulseCount, F}}});
-    add({dcs + "/Overload Check Valve/Edge Detect/Delay/S-Function",
-         registerDelay,
-         scalars({F, 1, 1, 1}),
-         {{s.detection, F}},
-         {{s.delayedDetection, F}}});
-    add({dcs + "/Overload Check Valve/Gated Shift Register/S-Function",
-         registerGatedShiftRegister,
-         scalars({F, 25, 1, 1}),
-         {{s.clockTime, F}, {s.detectionOnset, F}},
-         {{s.oldestOnsetTime, F}}});
-    add({dcs + "/Delay/S-Function",
-         registerDelay,
-         scalars({F, 15000, 1, 0}),
-         {{s.audioFrame, F}},
-         {{s.delayedAudio, F}}});
-    add({dcs + "/Clip & Save/FIFO/S-Function",
-         registerFifo,
-         scalars({F, 32768, 1, 0}),
-         {{s.delayedAudio, F}},
-         {{s.clipAudioWindow, 32768}}});
-    add({dcs + "/Clip & Save/FIFO1/S-Function",
-         registerFifo,
-         scalars({F, 32768, 1, 0}),
-         {{s.clipGate, F}},
-         {{s.clipGateWindow, 32768}}});
-    std::vector<Param> clipParams = scalars({F, 32768, 1, 0});
-    clipParams.push_back(textParameter("Dick"));
-    clipParams.push_back(textParameter(settings_.files.clipDirectory));
-    clipParams.push_back(scalar(settings_.files.clipFormat));
-    clipParams.push_back(scalar(settings_.files.stampMode));
-    clipParams.push_back(scalar(kSampleRate));
-    add({dcs + "/Clip & Save/S-Function",
-         registerClipSave,
-         std::move(clipParams),
-         {{s.clipAudioWindow, 32768}, {s.clipGateWindow, 32768}},
-         {}});
-    add({std::string(kModelPath) + "/File Exist/S-Function",
-         registerFileExist,
-         {textParameter(settings_.files.stopFile), scalar(kRatePeriods[checkRate])},
-         {},
-         {{s.stopValue, 1}},
-         checkRate});
-    add({dcs + "/Detector/To Log File/S-Function",
-         registerToLogFile,
-         {scalar(1), scalar(1), textParameter(settings_.files.logFile)},
-         {{s.hourlyLevelDb, 1}},
-         {},
-         hourlyRate});
 
+    void addDetector() {
+        add({dcs + "/Select Channel/Deinterleave/Deinterleave/S-Function",
+             registerDeinterleave,
+             scalars({1, F}),
+             {{s.audioFrame, F}},
+             {{s.selectedSignal, F}}});
+        add({dcs + "/Overload Check Valve/Digital Clock/Counter/S-Function",
+             registerCounter,
+             scalars({F, 0, 0, 0, 0, 0, 0, 0, 463050, 1, 1, kRatePeriods[baseRate]}),
+             {},
+             {{s.clockCount, F}}});
+        add({std::string(kModelPath) + "/WaveIn/S-Function",
+             registerWaveIn,
+             scalars({1, 0, kSampleRate, 16, F, 33}),
+             {},
+             {{s.audioFrame, F}}});
+        filter(dcs + "/Detector/FIR Filter", s.band, {s.selectedSignal, F}, kBandFftLength);
+        add({dcs + "/Detector/Delay1/S-Function",
+             registerDelay,
+             scalars({F, 10000, 1, 1}),
+             {{s.bandPower, F}},
+             {{s.delayedPower, F}}});
+        integrate(dcs + "/Detector/Integrate/S-Function", F, 1103, {s.delayedPower, F},
+                  s.smoothedEnergy);
+        add({dcs + "/Detector/Peak detector/Delay/S-Function",
+             registerDelay,
+             scalars({F, 441, 1, 0}),
+             {{s.currentEnergy, F}},
+             {{s.pastEnergy, F}}});
+        add({dcs + "/Detector/Peak detector/Counter/S-Function",
+             registerCounter,
+             scalars({F, 0, 0, 0, 1, 0, 1, 0, 9830.4, 1, 1, kRatePeriods[baseRate]}),
+             {},
+             {{s.holdOffCount, F}}});
+    }
+
+    void addRecognizer() {
+        integrate(dr + "/Integrate/S-Function", F, 100, {s.bandPower, F}, s.envelope);
+        downsample(dr + "/Downsample by 10/S-Function", {s.envelope, F}, s.stage1Phases);
+        for (int p = 0; p < kBranchCount; ++p) {
+            filter(dr + "/Downsample by 10/" + branchName(p), s.stage1[p],
+                   {s.stage1Phases[p], kStage1Length}, kStage1FftLength);
+        }
+        downsample(dr + "/Downsample by 8/S-Function", {s.stage1Output, kStage1Length},
+                   s.stage2Phases);
+        for (int p = 0; p < kBranchCount; ++p) {
+            filter(dr + "/Downsample by 8/" + branchName(p), s.stage2[p],
+                   {s.stage2Phases[p], kStage2Length}, kStage2FftLength);
+        }
+        modulation(dr + "/FIR Filter2", s.narrow);
+        integrate(dr + "/Integrate1/S-Function", kStage2Length, 310,
+                  {s.narrow.power, kStage2Length}, s.narrow.energy);
+        modulation(dr + "/FIR Filter3", s.wide);
+        integrate(dr + "/Integrate2/S-Function", kStage2Length, 310, {s.wide.power, kStage2Length},
+                  s.wide.energy);
+        add({dr + "/Upsample & Hold/S-Function",
+             registerUpsampleHold,
+             {scalar(kStage2Length), scalar(64), row({1})},
+             {{s.songPresent, kStage2Length}},
+             {{s.songPresentHeld, F}}});
+    }
+
+    void addDecisionAndFiles() {
+        add({dcs + "/Detector/Peak detector/Pulse Limited Flip Flop/S-Function1",
+             registerPulseLimitedFlipFlop,
+             scalars({F, 0, 2205, 8820, 1, 0}),
+             {{s.resetRequest, F}, {s.setRequest, F}},
+             {{s.flipFlopOut, F}}});
+        add({dcs + "/Pulse Extend/Counter3/S-Function",
+             registerCounter,
+             scalars({F, 0, 0, 1, 1, 10001, 1, 0, 0, 1, 0, -1}),
+             {{s.flipFlopOut, F}},
+             {{s.pulseCount, F}}});
+        add({dcs + "/Overload Check Valve/Edge Detect/Delay/S-Function",
+             registerDelay,
+             scalars({F, 1, 1, 1}),
+             {{s.detection, F}},
+             {{s.delayedDetection, F}}});
+        add({dcs + "/Overload Check Valve/Gated Shift Register/S-Function",
+             registerGatedShiftRegister,
+             scalars({F, 25, 1, 1}),
+             {{s.clockTime, F}, {s.detectionOnset, F}},
+             {{s.oldestOnsetTime, F}}});
+        add({dcs + "/Delay/S-Function",
+             registerDelay,
+             scalars({F, 15000, 1, 0}),
+             {{s.audioFrame, F}},
+             {{s.delayedAudio, F}}});
+        add({dcs + "/Clip & Save/FIFO/S-Function",
+             registerFifo,
+             scalars({F, 32768, 1, 0}),
+             {{s.delayedAudio, F}},
+             {{s.clipAudioWindow, 32768}}});
+        add({dcs + "/Clip & Save/FIFO1/S-Function",
+             registerFifo,
+             scalars({F, 32768, 1, 0}),
+             {{s.clipGate, F}},
+             {{s.clipGateWindow, 32768}}});
+        std::vector<Param> clipParams = scalars({F, 32768, 1, 0});
+        clipParams.push_back(textParameter("Dick"));
+        clipParams.push_back(textParameter(files.clipDirectory));
+        clipParams.push_back(scalar(files.clipFormat));
+        clipParams.push_back(scalar(files.stampMode));
+        clipParams.push_back(scalar(kSampleRate));
+        add({dcs + "/Clip & Save/S-Function",
+             registerClipSave,
+             std::move(clipParams),
+             {{s.clipAudioWindow, 32768}, {s.clipGateWindow, 32768}},
+             {}});
+        add({std::string(kModelPath) + "/File Exist/S-Function",
+             registerFileExist,
+             {textParameter(files.stopFile), scalar(kRatePeriods[checkRate])},
+             {},
+             {{s.stopValue, 1}},
+             checkRate});
+        add({dcs + "/Detector/To Log File/S-Function",
+             registerToLogFile,
+             {scalar(1), scalar(1), textParameter(files.logFile)},
+             {{s.hourlyLevelDb, 1}},
+             {},
+             hourlyRate});
+    }
+
+    const Signals& s;
+    const FileSettings& files;
+    const std::string dcs = kDcs;
+    const std::string dr = kRecognizer;
+};
+
+}  // namespace
+
+void DetectorModel::buildChildren() {
+    std::vector<ChildWiring> wirings = WiringTable(signals_, settings_.files).wirings;
     for (int index = 0; index < kChildCount; ++index) {
-        ChildSpec& spec = specs[static_cast<std::size_t>(index)];
+        ChildWiring& wiring = wirings[static_cast<std::size_t>(index)];
         auto storage = std::make_unique<ChildStorage>();
         ChildStorage& c = *storage;
         BlockRecord& r = c.record;
-        c.path = std::move(spec.path);
-        c.paramRuns = std::move(spec.params);
+        c.path = std::move(wiring.path);
+        c.paramRuns = std::move(wiring.params);
         for (const Param& run : c.paramRuns) c.params.push_back({run.data()});
 
         r.sampleTimeCount = 1;
@@ -284,25 +309,25 @@ void DetectorModel::buildChildren() {
         r.sampleOffsets = &c.offset;
         r.sampleTimeTaskIds = &c.taskId;
         r.simInfo = &simInfo_;
-        if (spec.vectorStyle) {
+        if (wiring.vectorStyle) {
             std::vector<const double*> pointers;
-            for (const Run& run : spec.inputs) {
+            for (const Run& run : wiring.inputs) {
                 for (int i = 0; i < run.width; ++i) pointers.push_back(run.signal + i);
             }
             c.elementPointers.push_back(std::move(pointers));
             r.inputPointers = c.elementPointers.back().data();
-            r.outputVector = spec.outputs.front().signal;
+            r.outputVector = wiring.outputs.front().signal;
         } else {
-            for (const Run& run : spec.inputs) {
+            for (const Run& run : wiring.inputs) {
                 std::vector<const double*> pointers;
                 for (int i = 0; i < run.width; ++i) pointers.push_back(run.signal + i);
                 c.elementPointers.push_back(std::move(pointers));
             }
-            for (std::size_t port = 0; port < spec.inputs.size(); ++port) {
+            for (std::size_t port = 0; port < wiring.inputs.size(); ++port) {
                 c.inputPorts.push_back(
-                    {spec.inputs[port].width, 1, c.elementPointers[port].data()});
+                    {wiring.inputs[port].width, 1, c.elementPointers[port].data()});
             }
-            for (const Run& run : spec.outputs) {
+            for (const Run& run : wiring.outputs) {
                 c.outputPorts.push_back({run.width, run.signal});
             }
             r.inputCount = static_cast<int>(c.inputPorts.size());
@@ -317,17 +342,17 @@ void DetectorModel::buildChildren() {
         r.paramCount = static_cast<int>(c.params.size());
         r.params = c.params.data();
 
-        spec.registerKind(&r);
+        wiring.registerKind(&r);
         if (r.methods.initializeSizes) r.methods.initializeSizes(&r);
         if (r.methods.initializeSampleTimes) r.methods.initializeSampleTimes(&r);
-        c.period = kRatePeriods[spec.rate];
+        c.period = kRatePeriods[wiring.rate];
         c.offset = 0.0;
-        c.taskId = spec.rate;
-        if (spec.vectorStyle) {
+        c.taskId = wiring.rate;
+        if (wiring.vectorStyle) {
             int inputWidth = 0;
-            for (const Run& run : spec.inputs) inputWidth += run.width;
+            for (const Run& run : wiring.inputs) inputWidth += run.width;
             r.inputCount = inputWidth;
-            r.outputCount = spec.outputs.front().width;
+            r.outputCount = wiring.outputs.front().width;
         }
         children_[static_cast<std::size_t>(index)] = &r;
         storage_[static_cast<std::size_t>(index)] = std::move(storage);
