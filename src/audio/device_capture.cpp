@@ -1,6 +1,8 @@
 #include "audio/device_capture.h"
 
+#include <fcntl.h>
 #include <portaudio.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -12,10 +14,42 @@ namespace bm7 {
 
 namespace {
 
+// While PortAudio probes every sound system, their libraries print pages of complaints
+// about what is absent; the outcome is reported through PortAudio's own result, so the
+// error stream stays quiet meanwhile unless BM7_AUDIO_DEBUG is set. Only used before
+// capture starts or after it stops, when no other thread writes there.
+class QuietErrorStream {
+public:
+    QuietErrorStream() {
+        if (std::getenv("BM7_AUDIO_DEBUG") != nullptr) return;
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        const int sink = ::open("/dev/null", O_WRONLY);
+        if (saved_ >= 0 && sink >= 0) dup2(sink, STDERR_FILENO);
+        if (sink >= 0) ::close(sink);
+    }
+    ~QuietErrorStream() {
+        if (saved_ < 0) return;
+        dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    QuietErrorStream(const QuietErrorStream&) = delete;
+    QuietErrorStream& operator=(const QuietErrorStream&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
 // PortAudio would otherwise start a JACK server of its own while it looks for devices.
 PaError openLibrary() {
     setenv("JACK_NO_START_SERVER", "1", 1);
+    const QuietErrorStream quiet;
     return Pa_Initialize();
+}
+
+void closeLibrary() {
+    const QuietErrorStream quiet;
+    Pa_Terminate();
 }
 
 int onAudio(const void* input, void* /*output*/, unsigned long frameCount,
@@ -235,7 +269,7 @@ void DeviceCapture::closeStream() {
         stream_ = nullptr;
     }
     if (libraryOpen_) {
-        Pa_Terminate();
+        closeLibrary();
         libraryOpen_ = false;
     }
 }
@@ -249,16 +283,19 @@ int listInputDevices(std::FILE* out, std::FILE* errors) {
     const int count = Pa_GetDeviceCount();
     if (count < 0) {
         std::fprintf(errors, "%s: %s\n", kModelName, describe(count).c_str());
-        Pa_Terminate();
+        closeLibrary();
         return 1;
     }
     const PaDeviceIndex defaultDevice = Pa_GetDefaultInputDevice();
+    int listed = 0;
     for (int i = 0; i < count; ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
         if (info == nullptr || info->maxInputChannels <= 0) continue;
         std::fprintf(out, "%s%s\n", info->name, i == defaultDevice ? " (default)" : "");
+        ++listed;
     }
-    Pa_Terminate();
+    if (listed == 0) std::fputs("No sound input devices found.\n", out);
+    closeLibrary();
     return 0;
 }
 
