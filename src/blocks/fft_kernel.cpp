@@ -94,6 +94,47 @@ constexpr std::array<TableGetter, sizeof...(Orders)> makeGetters(
 
 constexpr auto kTableGetters = makeGetters(std::make_integer_sequence<int, kLargestOrder + 1>{});
 
+// The rotations of the real transforms' split steps for one size and direction.
+struct RotationSequence {
+    std::vector<double> cosines;
+    std::vector<double> sines;
+
+    RotationSequence(int order, bool forward) {
+        const int frameLength = 1 << order;
+        const double theta = std::atan(1.0) * (forward ? -8.0 : 8.0) / frameLength;
+        const double cosTheta = std::cos(theta);
+        const double sinTheta = std::sin(theta);
+        double c = 1.0;
+        double s = 0.0;
+        for (int k = 0; k < frameLength / 2; ++k) {
+            cosines.push_back(c);
+            sines.push_back(s);
+            const double previousC = c;
+            c = previousC * cosTheta - s * sinTheta;
+            s = s * cosTheta + previousC * sinTheta;
+        }
+    }
+};
+
+template <int Order, bool Forward>
+const RotationSequence& rotationsOfOrder() {
+    static const RotationSequence sequence(Order, Forward);
+    return sequence;
+}
+
+using RotationGetter = const RotationSequence& (*)();
+
+template <bool Forward, int... Orders>
+constexpr std::array<RotationGetter, sizeof...(Orders)> makeRotationGetters(
+    std::integer_sequence<int, Orders...>) {
+    return {&rotationsOfOrder<Orders, Forward>...};
+}
+
+constexpr auto kForwardRotations =
+    makeRotationGetters<true>(std::make_integer_sequence<int, kLargestOrder + 1>{});
+constexpr auto kInverseRotations =
+    makeRotationGetters<false>(std::make_integer_sequence<int, kLargestOrder + 1>{});
+
 // Blocks of up to this many points (16 KB of real and imaginary parts) stay in the
 // first-level cache while all their remaining stages run.
 constexpr int kCacheResidentSpan = 1024;
@@ -255,6 +296,18 @@ bool isFftSize(long long pointCount) {
 void prepareComplexFft(int pointCount) {
     if (!isFftSize(pointCount)) return;
     kTableGetters[static_cast<std::size_t>(stageCount(pointCount))]();
+}
+
+void prepareRotations(int frameLength, bool forward) {
+    rotations(frameLength, forward);
+}
+
+RotationTable rotations(int frameLength, bool forward) {
+    if (!isFftSize(frameLength) || frameLength < 2) return {nullptr, nullptr};
+    const auto order = static_cast<std::size_t>(stageCount(frameLength));
+    const RotationSequence& sequence =
+        forward ? kForwardRotations[order]() : kInverseRotations[order]();
+    return {sequence.cosines.data(), sequence.sines.data()};
 }
 
 void complexFft(double* re, double* im, int pointCount) {
