@@ -204,12 +204,12 @@ __attribute__((target_clones("avx2", "default"))) void twoStageBlock(
     }
 }
 
-// The stages of spans `span` and span/2 over one block starting at `top`.
+// The stages of spans `span` and span/2 over the one block at re and im.
 void twoStages(double* re, double* im, int span, const Stages& stages) {
-    const int q = span / 4;
-    twoStageBlock(re, re + q, re + 2 * q, re + 3 * q, im, im + q, im + 2 * q, im + 3 * q,
-                  stages.cosinesOf(span), stages.sinesOf(span), stages.cosinesOf(span / 2),
-                  stages.sinesOf(span / 2), q);
+    const int quarter = span / 4;
+    twoStageBlock(re, re + quarter, re + 2 * quarter, re + 3 * quarter, im, im + quarter,
+                  im + 2 * quarter, im + 3 * quarter, stages.cosinesOf(span), stages.sinesOf(span),
+                  stages.cosinesOf(span / 2), stages.sinesOf(span / 2), quarter);
 }
 
 // One butterfly on the pair (p, q) with the twiddle (c, s).
