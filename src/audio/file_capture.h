@@ -59,9 +59,15 @@ private:
     std::condition_variable workReady_;
     CaptureBuffer* queueHead_ = nullptr;
     CaptureBuffer* queueTail_ = nullptr;
+    int queuedCount_ = 0;
+    int wakeBatch_ = 1;      // queued buffers that wake an idle unpaced worker
+    bool draining_ = false;  // the worker has not yet found the queue empty since waking
     bool stopping_ = false;
     bool ended_ = false;
     std::thread worker_;
+
+    // The model thread's own: buffers prepared and not unprepared.
+    int preparedCount_ = 0;
 
     // The worker's own.
     bool fileDone_ = false;

@@ -18,4 +18,19 @@ void prepareComplexFft(int pointCount);
 // unless isFftSize(pointCount).
 void complexFft(double* re, double* im, int pointCount);
 
+// The twiddles the real transforms' split steps use: starting from (1, 0), each is the
+// previous one rotated by theta = atan(1) * (forward ? -8 : 8) / frameLength through
+// (c, s) <- (c cos theta - s sin theta, s cos theta + c sin theta). Entry k holds the
+// twiddle after k rotations, for k below frameLength / 2, so a loop reads exactly the
+// values the rotation would give without waiting on the previous one.
+struct RotationTable {
+    const double* cosines;
+    const double* sines;
+};
+
+// Builds the table for frameLength (isFftSize, at least 2) if no call has built it yet;
+// like prepareComplexFft, it allocates only then.
+void prepareRotations(int frameLength, bool forward);
+RotationTable rotations(int frameLength, bool forward);
+
 }  // namespace bm7

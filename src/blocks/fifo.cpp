@@ -55,6 +55,22 @@ void initializeSampleTimes(BlockRecord* block) {
 void initializeConditions(BlockRecord* block) {
     std::fill_n(block->discreteStates, block->discStateCount, 0.0);
     block->integerWork[0] = 0;
+    InputPort& input = block->inputPorts[0];
+    input.run = contiguousRun(input.elementPointers, input.width);
+}
+
+// Copies `count` input samples of one lane from sample `from` on to `to`, `toStride`
+// apart: as one block when both sides are contiguous runs.
+void copyInput(const InputPort& input, Lane source, int from, int count, double* to, int toStride) {
+    if (count <= 0) return;  // a window shorter than the frame keeps no history
+    if (input.run != nullptr && source.stride == 1 && toStride == 1) {
+        const double* first = input.run + source.first + from;
+        std::copy(first, first + count, to);
+        return;
+    }
+    const double* const* in = input.elementPointers;
+    for (int i = 0; i < count; ++i)
+        to[i * toStride] = *in[source.first + (from + i) * source.stride];
 }
 
 // Copies history rows [firstRow, endRow) of one channel to the output from position `to`.
@@ -73,7 +89,7 @@ void outputs(BlockRecord* block, int) {
     const Shape shape = shapeOf(*block);
     const int history = shape.historyLength();
     const int head = block->integerWork[0];
-    const double* const* in = block->inputPorts[0].elementPointers;
+    const InputPort& input = block->inputPorts[0];
     double* out = block->outputPorts[0].signal;
     for (int c = 0; c < shape.channels; ++c) {
         const Lane source = laneOf(shape, c, shape.inputLength);
@@ -87,9 +103,8 @@ void outputs(BlockRecord* block, int) {
                         target.first + (history - head) * target.stride, target.stride);
             i = history;
         }
-        for (; i < shape.outputLength; ++i)
-            out[target.first + i * target.stride] =
-                *in[source.first + (i - history) * source.stride];
+        copyInput(input, source, i - history, shape.outputLength - i,
+                  out + target.first + i * target.stride, target.stride);
     }
 }
 
@@ -97,21 +112,19 @@ void update(BlockRecord* block, int) {
     const Shape shape = shapeOf(*block);
     const int history = shape.historyLength();
     const int head = block->integerWork[0];
-    const double* const* in = block->inputPorts[0].elementPointers;
+    const InputPort& input = block->inputPorts[0];
+    const int rowStride = shape.channels;
     for (int c = 0; c < shape.channels; ++c) {
         const Lane source = laneOf(shape, c, shape.inputLength);
         double* past = block->discreteStates + c;
         if (history <= shape.inputLength) {
             // The new frame alone covers the whole history.
-            const int skipped = shape.inputLength - history;
-            for (int row = 0; row < history; ++row)
-                past[row * shape.channels] = *in[source.first + (skipped + row) * source.stride];
+            copyInput(input, source, shape.inputLength - history, history, past, rowStride);
         } else {
-            int row = head;
-            for (int i = 0; i < shape.inputLength; ++i) {
-                past[row * shape.channels] = *in[source.first + i * source.stride];
-                if (++row == history) row = 0;
-            }
+            // Rows head ... D-1 first, then round to row 0.
+            const int untilEnd = std::min(shape.inputLength, history - head);
+            copyInput(input, source, 0, untilEnd, past + head * rowStride, rowStride);
+            copyInput(input, source, untilEnd, shape.inputLength - untilEnd, past, rowStride);
         }
     }
     block->integerWork[0] = history <= shape.inputLength ? 0 : (head + shape.inputLength) % history;

@@ -30,9 +30,14 @@ void initializeSampleTimes(BlockRecord* block) {
     block->sampleOffsets[0] = paramCols(*block, 0) == 2 ? paramReal(*block, 0, 1) : 0.0;
 }
 
-// Builds the shared twiddle table here so that no step ever allocates.
+// Builds the shared twiddle table here so that no step ever allocates, and notes whether
+// the input can be read as one run.
 void initializeConditions(double*, BlockRecord* block) {
-    if (widthsFit(*block) && block->inputCount > 1) prepareComplexFft(block->inputCount / 2);
+    if (widthsFit(*block) && block->inputCount > 1) {
+        prepareComplexFft(block->inputCount / 2);
+        prepareRotations(block->inputCount, true);
+    }
+    block->inputRun = contiguousRun(block->inputPointers, block->inputCount);
 }
 
 // The upper half mirrors the lower one as its complex conjugate.
@@ -44,25 +49,20 @@ void mirrorUpperHalf(double* re, double* im, int half) {
 }
 
 // Turns the half-size transform Z of the packed pairs into the bins 0 ... H of the real
-// transform, advancing the twiddle by complex multiplication from one bin to the next.
+// transform, with the twiddle of each bin as rotating it bin by bin gives it (rotations).
 void splitSpectrum(double* re, double* im, int frameLength) {
     const int half = frameLength / 2;
     const int quarter = half / 2;
-    const double theta = std::atan(1.0) * (-8.0) / frameLength;
-    const double cosTheta = std::cos(theta);
-    const double sinTheta = std::sin(theta);
     const double dcRe = re[0];
     const double dcIm = im[0];
     re[half] = dcRe - dcIm;
     im[half] = 0.0;
     re[0] = dcRe + dcIm;
     im[0] = 0.0;
-    double wr = 1.0;
-    double wi = 0.0;
+    const RotationTable twiddles = rotations(frameLength, true);
     for (int k = 1; k < quarter; ++k) {
-        const double previousWr = wr;
-        wr = previousWr * cosTheta - wi * sinTheta;
-        wi = wi * cosTheta + previousWr * sinTheta;
+        const double wr = twiddles.cosines[k];
+        const double wi = twiddles.sines[k];
         const double ar = re[k], ai = im[k];
         const double br = re[half - k], bi = im[half - k];
         const double h1r = 0.5 * (br + ar);
@@ -90,9 +90,16 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
     // Even samples become real parts and odd samples imaginary parts of a half-size
     // complex frame, so one N/2-point transform does the work.
     const int half = frameLength / 2;
-    for (int j = 0; j < half; ++j) {
-        re[j] = *in[2 * j];
-        im[j] = *in[2 * j + 1];
+    if (const double* run = block->inputRun) {
+        for (int j = 0; j < half; ++j) {
+            re[j] = run[2 * j];
+            im[j] = run[2 * j + 1];
+        }
+    } else {
+        for (int j = 0; j < half; ++j) {
+            re[j] = *in[2 * j];
+            im[j] = *in[2 * j + 1];
+        }
     }
     complexFft(re, im, half);
     splitSpectrum(re, im, frameLength);

@@ -30,32 +30,40 @@ void initializeSampleTimes(BlockRecord* block) {
     block->sampleOffsets[0] = paramCols(*block, 0) == 2 ? paramReal(*block, 0, 1) : 0.0;
 }
 
-// Builds the shared twiddle table here so that no step ever allocates.
+// Builds the shared twiddle table here so that no step ever allocates, and notes whether
+// the input can be read as one run.
 void initializeConditions(double*, BlockRecord* block) {
-    if (widthsFit(*block) && block->outputCount / 2 > 1) prepareComplexFft(block->outputCount / 4);
+    if (widthsFit(*block) && block->outputCount / 2 > 1) {
+        prepareComplexFft(block->outputCount / 4);
+        prepareRotations(block->outputCount / 2, false);
+    }
+    block->inputRun = contiguousRun(block->inputPointers, block->inputCount);
 }
 
+// Reads bin values through the input's element pointers.
+struct ByPointer {
+    const double* const* in;
+    double operator[](int i) const { return *in[i]; }
+};
+
 // Folds the N bins into twice the N/2-point spectrum of z[j] = x[2j] + i*x[2j+1]: real
-// parts into out[0 ... Q-1], imaginary parts into out[N ... N+Q-1].
-void foldSpectrum(double* out, const double* const* in, int binCount) {
+// parts into out[0 ... Q-1], imaginary parts into out[N ... N+Q-1]. `in` is the input
+// run itself or a ByPointer.
+template <typename Input>
+void foldSpectrum(double* out, const Input& in, int binCount) {
     const int quarter = binCount / 2;
-    const double theta = std::atan(1.0) * 8.0 / binCount;
-    const double cosTheta = std::cos(theta);
-    const double sinTheta = std::sin(theta);
-    double c = 1.0;
-    double s = 0.0;
+    const RotationTable twiddles = rotations(binCount, false);
     for (int k = 0; k < quarter; ++k) {
-        const double a = *in[k];
-        const double b = *in[binCount + k];
-        const double cc = *in[quarter + k];
-        const double d = *in[binCount + quarter + k];
+        const double c = twiddles.cosines[k];
+        const double s = twiddles.sines[k];
+        const double a = in[k];
+        const double b = in[binCount + k];
+        const double cc = in[quarter + k];
+        const double d = in[binCount + quarter + k];
         const double e1 = a - cc;
         const double e2 = b - d;
         out[k] = (a + cc) - (s * e1 + c * e2);
         out[binCount + k] = (b + d) + (c * e1 - s * e2);
-        const double previousC = c;
-        c = previousC * cosTheta - s * sinTheta;
-        s = s * cosTheta + previousC * sinTheta;
     }
 }
 
@@ -68,7 +76,11 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
         return;
     }
     const int quarter = binCount / 2;
-    foldSpectrum(out, in, binCount);
+    if (block->inputRun != nullptr) {
+        foldSpectrum(out, block->inputRun, binCount);
+    } else {
+        foldSpectrum(out, ByPointer{in}, binCount);
+    }
     // Exchanging real and imaginary parts around a forward transform inverts it.
     complexFft(out + binCount, out, quarter);
     const double scale = 1.0 / binCount;

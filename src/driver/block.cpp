@@ -37,6 +37,15 @@ std::string paramText(const BlockRecord& block, int index) {
     return text;
 }
 
+const double* contiguousRun(const double* const* elements, int width) {
+    if (elements == nullptr || width <= 0) return nullptr;
+    const double* first = elements[0];
+    for (int i = 1; i < width; ++i) {
+        if (elements[i] != first + i) return nullptr;
+    }
+    return first;
+}
+
 bool rateHits(const BlockRecord& block) {
     return block.simInfo->sampleHits[block.sampleTimeTaskIds[0]] != 0;
 }

@@ -18,11 +18,14 @@ struct ParamValue {
     const double* run = nullptr;
 };
 
-// Style 2 input port: each element is fetched through its own pointer.
+// Style 2 input port: each element is fetched through its own pointer. A block may note
+// in `run`, once at initializeConditions, that the elements are one contiguous run
+// (contiguousRun), and then read them from there.
 struct InputPort {
     int width = 0;
     int directFeedthrough = 0;
     const double* const* elementPointers = nullptr;
+    const double* run = nullptr;
 };
 
 // Style 2 output port: the block writes `width` contiguous doubles at `signal`.
@@ -111,6 +114,7 @@ struct BlockRecord {
     int paramCount = 0;
     const ParamValue* params = nullptr;
     const double* const* inputPointers = nullptr;
+    const double* inputRun = nullptr;  // style 1: as InputPort::run, for inputPointers
     double* outputVector = nullptr;
     double* stateVector = nullptr;
     double* discreteStates = nullptr;
@@ -136,6 +140,10 @@ int paramInt(const BlockRecord& block, int index, int element = 0);
 int roundHalfUp(double value);
 // The characters of a text parameter: `cols` codes, one per double.
 std::string paramText(const BlockRecord& block, int index);
+
+// The first element when the `width` pointers address consecutive doubles, else null.
+// Reading the run directly gives the same values without a pointer load per element.
+const double* contiguousRun(const double* const* elements, int width);
 
 // True when the rate of the block's first sample time runs in the current step.
 bool rateHits(const BlockRecord& block);

@@ -58,6 +58,21 @@ void initializeConditions(BlockRecord* block) {
     }
     block->integerWork[0] = 0;
     std::fill_n(block->discreteStates, shape.delay * shape.channels, 0.0);
+    InputPort& input = block->inputPorts[0];
+    input.run = contiguousRun(input.elementPointers, input.width);
+}
+
+// One channel held as contiguous runs on every side: the same values, copied in blocks.
+void delayRun(const BlockRecord& block, const Shape& shape) {
+    const double* input = block.inputPorts[0].run;
+    double* output = block.outputPorts[0].signal;
+    const double* history = block.discreteStates;
+    const int historyHead = std::min(shape.frameLength, shape.delay);
+    const int slot = block.integerWork[0];
+    const int untilEnd = std::min(historyHead, shape.delay - slot);
+    std::copy_n(history + slot, untilEnd, output);
+    std::copy_n(history, historyHead - untilEnd, output + untilEnd);
+    std::copy_n(input, shape.frameLength - historyHead, output + historyHead);
 }
 
 // The history holds slot m, channel k at m * channels + k whatever the frame layout.
@@ -81,6 +96,10 @@ void delayChannel(const BlockRecord& block, const Shape& shape, int channel) {
 void outputs(BlockRecord* block, int) {
     const Shape shape = shapeOf(*block);
     if (!shape.usable()) return;
+    if (block->inputPorts[0].run != nullptr && shape.channels == 1 && shape.delay > 0) {
+        delayRun(*block, shape);
+        return;
+    }
     for (int channel = 0; channel < shape.channels; ++channel) delayChannel(*block, shape, channel);
 }
 
@@ -89,9 +108,8 @@ void update(BlockRecord* block, int) {
     if (!shape.usable()) return;
     const FrameHistory history{block->discreteStates, shape.delay, shape.channels,
                                block->integerWork[0]};
-    const double* const* input = block->inputPorts[0].elementPointers;
     for (int channel = 0; channel < shape.channels; ++channel)
-        storeNewest(history, input, shape.layout, shape.frameLength, channel);
+        storeNewest(history, block->inputPorts[0], shape.layout, shape.frameLength, channel);
     block->integerWork[0] = positionAfter(history, shape.frameLength);
 }
 

@@ -56,11 +56,11 @@ void takeModulation(SignalCarver& carve, ModulationSignals& m) {
 // Y = F x H bin by bin, each product rounded on its own, in the order
 // Re Y = ReH*ReF - ImH*ImF and Im Y = ImF*ReH + ImH*ReF.
 void multiplySpectra(const double* spectrum, const std::vector<double>& filter, int bins,
-                     double* productRe, double* productIm) {
-    const double* reF = spectrum;
-    const double* imF = spectrum + bins;
-    const double* reH = filter.data();
-    const double* imH = filter.data() + bins;
+                     double* __restrict productRe, double* __restrict productIm) {
+    const double* __restrict reF = spectrum;
+    const double* __restrict imF = spectrum + bins;
+    const double* __restrict reH = filter.data();
+    const double* __restrict imH = filter.data() + bins;
     for (int k = 0; k < bins; ++k) {
         productRe[k] = reH[k] * reF[k] - imH[k] * imF[k];
         productIm[k] = imF[k] * reH[k] + imH[k] * reF[k];

@@ -151,6 +151,8 @@ public:
     BlockRecord& child(int index) { return *children_[static_cast<std::size_t>(index)]; }
     const Signals& signals() const { return signals_; }
     std::size_t signalAreaSize() const { return signalArea_.size(); }
+    // The whole signal area, every signal in the order laid out, for checks of a step.
+    const double* signalArea() const { return signalArea_.data(); }
 
 private:
     // A child's record with everything it points to: path, parameters, ports.

@@ -3,6 +3,8 @@
 // in a history of L slots that wraps when frames are shorter than L.
 #pragma once
 
+#include "driver/block.h"
+
 namespace bm7 {
 
 // Channel-major frames hold each channel's samples together; interleaved frames hold
@@ -30,7 +32,8 @@ struct FrameHistory {
 
 // Keeps one channel's newest inputs: a frame at least as long as the history fills it
 // in order, oldest in slot 0; a shorter one is written on from the position, wrapping.
-void storeNewest(const FrameHistory& history, const double* const* input, FrameLayout layout,
+// A single-channel input that is one contiguous run (InputPort::run) is copied in blocks.
+void storeNewest(const FrameHistory& history, const InputPort& input, FrameLayout layout,
                  int frameLength, int channel);
 
 // The position once a frame has been stored.

@@ -74,6 +74,8 @@ void initializeConditions(BlockRecord* block) {
     std::fill_n(block->discreteStates, shape.channels, initialSum);
     std::fill_n(historyOf(*block, shape.channels), shape.windowLength * shape.channels, 0.0);
     block->integerWork[0] = 0;
+    InputPort& input = block->inputPorts[0];
+    input.run = contiguousRun(input.elementPointers, input.width);
 }
 
 // The first min(F, N) samples take their oldest input from the history, the rest from
@@ -113,10 +115,9 @@ void update(BlockRecord* block, int) {
     if (!shape.usable()) return;
     const FrameHistory history{historyOf(*block, shape.channels), shape.windowLength,
                                shape.channels, block->integerWork[0]};
-    const double* const* input = block->inputPorts[0].elementPointers;
     for (int channel = 0; channel < shape.channels; ++channel) {
         block->discreteStates[channel] = block->realWork[channel];
-        storeNewest(history, input, shape.layout, shape.frameLength, channel);
+        storeNewest(history, block->inputPorts[0], shape.layout, shape.frameLength, channel);
     }
     block->integerWork[0] = positionAfter(history, shape.frameLength);
 }

@@ -219,6 +219,21 @@ TEST_F(FileInput, ASixteenBitFileAtTheCaptureRatePassesBitForBitThenSixFramesOfS
     }
 }
 
+// The reader is woken for batches of returned buffers; with any number of buffers in
+// circulation, the file must still flow through in order and to its end.
+TEST_F(FileInput, EveryBufferCountCarriesALongFileInOrderToItsEnd) {
+    const std::vector<short> recording = randomSixteenBit(40 * 1024, 13);  // 40 short frames
+    const std::string path = writeSixteenBit("long.wav", recording);
+    for (double buffers : {1.0, 2.0, 3.0, 5.0, 33.0}) {
+        const Capture capture = captureFile(path, 0, false, {1, 0, 22050, 16, 1024, buffers});
+        ASSERT_EQ(capture.outcome.exitStatus, 0) << buffers << " " << capture.outcome.message;
+        ASSERT_EQ(capture.outcome.frames, 40 + 6) << buffers;
+        for (std::size_t i = 0; i < recording.size(); ++i) {
+            ASSERT_EQ(capture.samples[i], recording[i] / 32768.0) << buffers << " " << i;
+        }
+    }
+}
+
 TEST_F(FileInput, AFileEndingOnAFrameBoundaryIsFollowedByExactlySixSilentFrames) {
     const Capture capture = captureFile(writeSixteenBit("two.wav", randomSixteenBit(16384, 12)));
     EXPECT_EQ(capture.outcome.exitStatus, 0);

@@ -109,5 +109,22 @@ TEST(Rates, ABlockRunsWhenTheHitOfItsTaskIsSet) {
     EXPECT_TRUE(rateHits(block));
 }
 
+TEST(ContiguousRun, OnlyPointersToConsecutiveElementsFormARun) {
+    std::vector<double> signal(6, 0.0);
+    std::vector<const double*> consecutive;
+    for (const double& element : signal) consecutive.push_back(&element);
+    EXPECT_EQ(contiguousRun(consecutive.data(), 6), signal.data());
+    EXPECT_EQ(contiguousRun(consecutive.data() + 2, 4), signal.data() + 2);
+
+    std::vector<const double*> repeated = consecutive;
+    repeated[5] = repeated[4];  // the same element twice, as a held signal would be
+    EXPECT_EQ(contiguousRun(repeated.data(), 6), nullptr);
+    EXPECT_EQ(contiguousRun(repeated.data(), 5), signal.data());
+    std::vector<const double*> reversed(consecutive.rbegin(), consecutive.rend());
+    EXPECT_EQ(contiguousRun(reversed.data(), 6), nullptr);
+    EXPECT_EQ(contiguousRun(consecutive.data(), 0), nullptr);
+    EXPECT_EQ(contiguousRun(nullptr, 3), nullptr);
+}
+
 }  // namespace
 }  // namespace bm7

@@ -279,6 +279,31 @@ MatrixHeader matrixHeader(const std::string& bytes, std::size_t at) {
     return header;
 }
 
+// Samples are written in chunks; a clip of several chunks and a partial one must keep
+// every sample in its place, in both byte orders.
+TEST(AiffClip, LongTwoChannelClipsKeepEverySampleAcrossWriteChunksInBothFormats) {
+    ScratchDirectory dir;
+    std::mt19937 random(99);
+    std::uniform_real_distribution<double> noise(-1.0, 1.0);
+    std::vector<double> samples(2 * 5001);
+    for (double& sample : samples) sample = noise(random);
+    Window window(samples, 5001, 2, false);
+    const std::vector<std::int16_t> want = expected16(window);
+
+    const std::string wave = dir / "long.wav";
+    ASSERT_EQ(writeWaveClip(wave.c_str(), window.clip), nullptr);
+    const std::string aiff = dir / "long.aif";
+    ASSERT_EQ(writeAiffClip(aiff.c_str(), window.clip), nullptr);
+    const std::string waveBytes = fileBytes(wave);
+    const std::string aiffBytes = fileBytes(aiff);
+    ASSERT_EQ(waveBytes.size(), 44U + 2U * want.size());
+    ASSERT_EQ(aiffBytes.size(), 54U + 2U * want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        ASSERT_EQ(static_cast<std::int16_t>(little16(waveBytes, 44 + 2 * i)), want[i]) << i;
+        ASSERT_EQ(static_cast<std::int16_t>(big16(aiffBytes, 54 + 2 * i)), want[i]) << i;
+    }
+}
+
 TEST(MatrixClip, HoldsTheSamplesAsOneRowPerChannelAndTheRate) {
     ScratchDirectory dir;
     Window window = monoWindow();
