@@ -15,6 +15,7 @@ std::string quoted(const std::string& path) {
 
 std::int16_t toSixteenBit(float value) {
     const double scaled = std::nearbyint(static_cast<double>(value) * kSixteenBitFullScale);
+    if (std::isnan(scaled)) return 0;  // a damaged float sample becomes silence
     if (scaled >= 32767.0) return 32767;
     if (scaled <= -32768.0) return -32768;
     return static_cast<std::int16_t>(scaled);

@@ -257,10 +257,10 @@ TEST_F(FileInput, AFortyEightKilohertzStereoFileIsResampledKeepingEachChannelsFr
 TEST_F(FileInput, FloatSamplesRoundToTheNearestSixteenBitValueAndClipAtFullScale) {
     const Capture capture =
         captureFile(writeSound("float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 22050, 1,
-                               {0.5, -0.25, 1.0 / 65536 * 3, -1.0, 1.0, 1.5, -1.5}));
+                               {0.5, -0.25, 1.0 / 65536 * 3, -1.0, 1.0, 1.5, -1.5, std::nan("")}));
     ASSERT_EQ(capture.outcome.exitStatus, 0) << capture.outcome.message;
     const std::vector<double> expected = {
-        0.5, -0.25, 2.0 / 32768, -1.0, 32767 / 32768.0, 32767 / 32768.0, -1.0};
+        0.5, -0.25, 2.0 / 32768, -1.0, 32767 / 32768.0, 32767 / 32768.0, -1.0, 0.0};
     for (std::size_t i = 0; i < expected.size(); ++i)
         EXPECT_EQ(capture.samples[i], expected[i]) << i;
 }
