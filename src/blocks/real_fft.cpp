@@ -40,17 +40,26 @@ void initializeConditions(double*, BlockRecord* block) {
     block->inputRun = contiguousRun(block->inputPointers, block->inputCount);
 }
 
-// The upper half mirrors the lower one as its complex conjugate.
-void mirrorUpperHalf(double* re, double* im, int half) {
+// The upper half mirrors the lower one as its complex conjugate. Bins above half are
+// written, bins below it read, so the two sides never meet.
+__attribute__((target_clones("avx2", "default"))) void mirrorUpperHalf(double* re, double* im,
+                                                                       int half) {
+    const double* __restrict lowRe = re + half;
+    const double* __restrict lowIm = im + half;
+    double* __restrict highRe = re + half;
+    double* __restrict highIm = im + half;
     for (int j = 1; j < half; ++j) {
-        re[half + j] = re[half - j];
-        im[half + j] = -im[half - j];
+        highRe[j] = lowRe[-j];
+        highIm[j] = -lowIm[-j];
     }
 }
 
 // Turns the half-size transform Z of the packed pairs into the bins 0 ... H of the real
 // transform, with the twiddle of each bin as rotating it bin by bin gives it (rotations).
-void splitSpectrum(double* re, double* im, int frameLength) {
+// Bin k below the quarter pairs with bin H-k above it: each pair is read, then written,
+// and no two pairs share a bin.
+__attribute__((target_clones("avx2", "default"))) void splitSpectrum(double* re, double* im,
+                                                                     int frameLength) {
     const int half = frameLength / 2;
     const int quarter = half / 2;
     const double dcRe = re[0];
@@ -60,21 +69,39 @@ void splitSpectrum(double* re, double* im, int frameLength) {
     re[0] = dcRe + dcIm;
     im[0] = 0.0;
     const RotationTable twiddles = rotations(frameLength, true);
+    const double* __restrict cosines = twiddles.cosines;
+    const double* __restrict sines = twiddles.sines;
+    double* __restrict lowRe = re;
+    double* __restrict lowIm = im;
+    double* __restrict highRe = re + half;
+    double* __restrict highIm = im + half;
     for (int k = 1; k < quarter; ++k) {
-        const double wr = twiddles.cosines[k];
-        const double wi = twiddles.sines[k];
-        const double ar = re[k], ai = im[k];
-        const double br = re[half - k], bi = im[half - k];
+        const double wr = cosines[k];
+        const double wi = sines[k];
+        const double ar = lowRe[k], ai = lowIm[k];
+        const double br = highRe[-k], bi = highIm[-k];
         const double h1r = 0.5 * (br + ar);
         const double h1i = 0.5 * (ai - bi);
         const double h2r = 0.5 * (bi + ai);
         const double h2i = -0.5 * (ar - br);
-        re[k] = h1r + wr * h2r - wi * h2i;
-        im[k] = h1i + wr * h2i + wi * h2r;
-        re[half - k] = h1r - wr * h2r + wi * h2i;
-        im[half - k] = -h1i + wr * h2i + wi * h2r;
+        lowRe[k] = h1r + wr * h2r - wi * h2i;
+        lowIm[k] = h1i + wr * h2i + wi * h2r;
+        highRe[-k] = h1r - wr * h2r + wi * h2i;
+        highIm[-k] = -h1i + wr * h2i + wi * h2r;
     }
     im[quarter] = -im[quarter];
+}
+
+// Even samples become real parts and odd samples imaginary parts of a half-size complex
+// frame; the input run never overlaps the output.
+__attribute__((target_clones("avx2", "default"))) void packPairs(double* __restrict re,
+                                                                 double* __restrict im,
+                                                                 const double* __restrict run,
+                                                                 int half) {
+    for (int j = 0; j < half; ++j) {
+        re[j] = run[2 * j];
+        im[j] = run[2 * j + 1];
+    }
 }
 
 void outputs(double* out, double*, const double* const* in, BlockRecord* block, int) {
@@ -91,10 +118,7 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
     // complex frame, so one N/2-point transform does the work.
     const int half = frameLength / 2;
     if (const double* run = block->inputRun) {
-        for (int j = 0; j < half; ++j) {
-            re[j] = run[2 * j];
-            im[j] = run[2 * j + 1];
-        }
+        packPairs(re, im, run, half);
     } else {
         for (int j = 0; j < half; ++j) {
             re[j] = *in[2 * j];
