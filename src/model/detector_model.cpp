@@ -70,25 +70,30 @@ __attribute__((target_clones("avx2", "default"))) void multiplySpectra(
 }
 
 // The element-wise steps between two blocks. Each works on whole frames through
-// unaliased pointers, and joins its tests without short-circuits, so the compiler may
-// process several samples at once; every sample still gets exactly its own operations
-// in their written order.
+// unaliased pointers, joins its tests without short-circuits and writes one signal per
+// loop, so the compiler may process several samples at once; every sample still gets
+// exactly its own operations in their written order.
 
-void scaleClock(const double* __restrict count, double* __restrict time) {
+__attribute__((target_clones("avx2", "default"))) void scaleClock(const double* __restrict count,
+                                                                  double* __restrict time) {
     for (int i = 0; i < kFrameLength; ++i) time[i] = clockGain * count[i];
 }
 
-void squareFrame(const double* __restrict newest, double* __restrict power) {
+__attribute__((target_clones("avx2", "default"))) void squareFrame(const double* __restrict newest,
+                                                                   double* __restrict power) {
     for (int i = 0; i < kFrameLength; ++i) power[i] = newest[i] * newest[i];
 }
 
-void addBias(double bias, const double* __restrict in, double* __restrict out) {
+__attribute__((target_clones("avx2", "default"))) void addBias(double bias,
+                                                               const double* __restrict in,
+                                                               double* __restrict out) {
     for (int i = 0; i < kFrameLength; ++i) out[i] = bias + in[i];
 }
 
 // The fall ratio is a reciprocal times a product, rounded twice, and must stay so.
-void detectFall(const double* __restrict current, const double* __restrict pastEnergy,
-                double* __restrict fallDetected) {
+__attribute__((target_clones("avx2", "default"))) void detectFall(
+    const double* __restrict current, const double* __restrict pastEnergy,
+    double* __restrict fallDetected) {
     for (int i = 0; i < kFrameLength; ++i) {
         const double past = pastEnergyBias + pastEnergy[i];
         const double fall = (1.0 / current[i]) * past;
@@ -96,7 +101,7 @@ void detectFall(const double* __restrict current, const double* __restrict pastE
     }
 }
 
-void detectRise(Signals& s) {
+__attribute__((target_clones("avx2", "default"))) void detectRise(Signals& s) {
     const double* __restrict holdOffCount = s.holdOffCount;
     const double* __restrict fallDetected = s.fallDetected;
     const double* __restrict current = s.currentEnergy;
@@ -105,38 +110,44 @@ void detectRise(Signals& s) {
     double* __restrict resetRequest = s.resetRequest;
     double* __restrict riseDetected = s.riseDetected;
     for (int i = 0; i < kFrameLength; ++i) {
-        const double active = holdOffCount[i] > holdOffThreshold ? 1.0 : 0.0;
-        holdOffActive[i] = active;
-        resetRequest[i] = ((fallDetected[i] != 0.0) | (active != 0.0)) ? 1.0 : 0.0;
+        holdOffActive[i] = holdOffCount[i] > holdOffThreshold ? 1.0 : 0.0;
+    }
+    for (int i = 0; i < kFrameLength; ++i) {
+        resetRequest[i] = ((fallDetected[i] != 0.0) | (holdOffActive[i] != 0.0)) ? 1.0 : 0.0;
+    }
+    for (int i = 0; i < kFrameLength; ++i) {
         const double past = pastEnergyBias + pastEnergy[i];
         const double rise = current[i] / past;
         riseDetected[i] = rise > peakRatioThreshold ? 1.0 : 0.0;
     }
 }
 
-void requestSet(const double* __restrict rise, const double* __restrict songHeld,
-                double* __restrict setRequest) {
+__attribute__((target_clones("avx2", "default"))) void requestSet(const double* __restrict rise,
+                                                                  const double* __restrict songHeld,
+                                                                  double* __restrict setRequest) {
     for (int i = 0; i < kFrameLength; ++i) {
         setRequest[i] = ((rise[i] != 0.0) & (songHeld[i] != 0.0)) ? 1.0 : 0.0;
     }
 }
 
-void thresholdPulses(const double* __restrict pulseCount, double* __restrict detection) {
+__attribute__((target_clones("avx2", "default"))) void thresholdPulses(
+    const double* __restrict pulseCount, double* __restrict detection) {
     for (int i = 0; i < kFrameLength; ++i)
         detection[i] = pulseCount[i] > pulseThreshold ? 1.0 : 0.0;
 }
 
 // An onset is a detection whose delayed copy is zero or NaN, that is neither below nor
 // above zero.
-void findOnsets(const double* __restrict detection, const double* __restrict delayed,
-                double* __restrict onset) {
+__attribute__((target_clones("avx2", "default"))) void findOnsets(
+    const double* __restrict detection, const double* __restrict delayed,
+    double* __restrict onset) {
     for (int i = 0; i < kFrameLength; ++i) {
         const bool notBefore = !((delayed[i] < 0.0) | (delayed[i] > 0.0));
         onset[i] = (notBefore & (detection[i] != 0.0)) ? 1.0 : 0.0;
     }
 }
 
-void gateClips(Signals& s) {
+__attribute__((target_clones("avx2", "default"))) void gateClips(Signals& s) {
     const double* __restrict clockTime = s.clockTime;
     const double* __restrict oldestOnset = s.oldestOnsetTime;
     const double* __restrict detection = s.detection;
@@ -145,9 +156,10 @@ void gateClips(Signals& s) {
     double* __restrict clipGate = s.clipGate;
     for (int i = 0; i < kFrameLength; ++i) {
         const double elapsed = clockTime[i] - oldestOnset[i];
-        const double open = elapsed > overloadWindow ? 1.0 : 0.0;
-        valveOpen[i] = open;
-        clipGate[i] = ((detection[i] != 0.0) & (open != 0.0)) ? 1.0 : 0.0;
+        valveOpen[i] = elapsed > overloadWindow ? 1.0 : 0.0;
+    }
+    for (int i = 0; i < kFrameLength; ++i) {
+        clipGate[i] = ((detection[i] != 0.0) & (valveOpen[i] != 0.0)) ? 1.0 : 0.0;
     }
     double sum = smoothed[0];
     for (int i = 1; i < kFrameLength; ++i) sum += smoothed[i];
