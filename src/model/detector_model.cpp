@@ -166,6 +166,26 @@ __attribute__((target_clones("avx2", "default"))) void gateClips(Signals& s) {
     s.frameEnergySum[0] = sum;
 }
 
+// Sums the newest `length` outputs of the eight branches in the given order, each sum
+// left to right; several sums at once, but each in that order.
+__attribute__((target_clones("avx2", "default"))) void addBranchOutputs(
+    const double* __restrict b0, const double* __restrict b1, const double* __restrict b2,
+    const double* __restrict b3, const double* __restrict b4, const double* __restrict b5,
+    const double* __restrict b6, const double* __restrict b7, int length, double* __restrict sum) {
+    for (int k = 0; k < length; ++k) {
+        sum[k] = b0[k] + b1[k] + b2[k] + b3[k] + b4[k] + b5[k] + b6[k] + b7[k];
+    }
+}
+
+void sumBranches(const std::array<FilterSignals, kBranchCount>& bank,
+                 const std::array<int, kBranchCount>& order, int length, double* sum) {
+    const auto newest = [&](int b) {
+        return bank[static_cast<std::size_t>(order[static_cast<std::size_t>(b)])].inverse + length;
+    };
+    addBranchOutputs(newest(0), newest(1), newest(2), newest(3), newest(4), newest(5), newest(6),
+                     newest(7), length, sum);
+}
+
 }  // namespace
 
 DetectorModel::DetectorModel(ModelSettings settings)
@@ -441,24 +461,10 @@ void DetectorModel::runRecognizer(int task) {
     callOutputs(child(kStage1Downsample), task);
     runFilterBank(kStage1Branches, s.stage1, spectra_.stage1, task);
     // The branch sums keep the accumulation order the filter bank was tuned with.
-    constexpr int stage1Order[kBranchCount] = {1, 3, 5, 7, 0, 2, 4, 6};
-    for (int k = 0; k < kStage1Length; ++k) {
-        double sum = s.stage1[stage1Order[0]].inverse[kStage1Length + k];
-        for (int b = 1; b < kBranchCount; ++b) {
-            sum += s.stage1[stage1Order[b]].inverse[kStage1Length + k];
-        }
-        s.stage1Output[k] = sum;
-    }
+    sumBranches(s.stage1, {1, 3, 5, 7, 0, 2, 4, 6}, kStage1Length, s.stage1Output);
     callOutputs(child(kStage2Downsample), task);
     runFilterBank(kStage2Branches, s.stage2, spectra_.stage2, task);
-    constexpr int stage2Order[kBranchCount] = {2, 1, 0, 5, 7, 4, 3, 6};
-    for (int k = 0; k < kStage2Length; ++k) {
-        double sum = s.stage2[stage2Order[0]].inverse[kStage2Length + k];
-        for (int b = 1; b < kBranchCount; ++b) {
-            sum += s.stage2[stage2Order[b]].inverse[kStage2Length + k];
-        }
-        s.stage2Output[k] = sum;
-    }
+    sumBranches(s.stage2, {2, 1, 0, 5, 7, 4, 3, 6}, kStage2Length, s.stage2Output);
     runModulationFilter(kNarrowZeroPad, s.narrow, spectra_.narrow, narrowOverlapTail_, task);
     runModulationFilter(kWideZeroPad, s.wide, spectra_.wide, wideOverlapTail_, task);
     for (int j = 0; j < kStage2Length; ++j) {
