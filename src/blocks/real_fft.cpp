@@ -54,27 +54,13 @@ __attribute__((target_clones("avx2", "default"))) void mirrorUpperHalf(double* r
     }
 }
 
-// Turns the half-size transform Z of the packed pairs into the bins 0 ... H of the real
-// transform, with the twiddle of each bin as rotating it bin by bin gives it (rotations).
-// Bin k below the quarter pairs with bin H-k above it: each pair is read, then written,
-// and no two pairs share a bin.
-__attribute__((target_clones("avx2", "default"))) void splitSpectrum(double* re, double* im,
-                                                                     int frameLength) {
-    const int half = frameLength / 2;
-    const int quarter = half / 2;
-    const double dcRe = re[0];
-    const double dcIm = im[0];
-    re[half] = dcRe - dcIm;
-    im[half] = 0.0;
-    re[0] = dcRe + dcIm;
-    im[0] = 0.0;
-    const RotationTable twiddles = rotations(frameLength, true);
-    const double* __restrict cosines = twiddles.cosines;
-    const double* __restrict sines = twiddles.sines;
-    double* __restrict lowRe = re;
-    double* __restrict lowIm = im;
-    double* __restrict highRe = re + half;
-    double* __restrict highIm = im + half;
+// Bin k below the quarter pairs with bin H-k above it (highRe[-k], with highRe at bin H):
+// each pair is read, then written, and no two pairs share a bin, so several pairs can
+// go at once.
+__attribute__((target_clones("avx2", "default"))) void splitPairs(
+    double* __restrict lowRe, double* __restrict lowIm, double* __restrict highRe,
+    double* __restrict highIm, const double* __restrict cosines, const double* __restrict sines,
+    int quarter) {
     for (int k = 1; k < quarter; ++k) {
         const double wr = cosines[k];
         const double wi = sines[k];
@@ -89,6 +75,21 @@ __attribute__((target_clones("avx2", "default"))) void splitSpectrum(double* re,
         highRe[-k] = h1r - wr * h2r + wi * h2i;
         highIm[-k] = -h1i + wr * h2i + wi * h2r;
     }
+}
+
+// Turns the half-size transform Z of the packed pairs into the bins 0 ... H of the real
+// transform, with the twiddle of each bin as rotating it bin by bin gives it (rotations).
+void splitSpectrum(double* re, double* im, int frameLength) {
+    const int half = frameLength / 2;
+    const int quarter = half / 2;
+    const double dcRe = re[0];
+    const double dcIm = im[0];
+    re[half] = dcRe - dcIm;
+    im[half] = 0.0;
+    re[0] = dcRe + dcIm;
+    im[0] = 0.0;
+    const RotationTable twiddles = rotations(frameLength, true);
+    splitPairs(re, im, re + half, im + half, twiddles.cosines, twiddles.sines, quarter);
     im[quarter] = -im[quarter];
 }
 
