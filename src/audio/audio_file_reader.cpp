@@ -56,6 +56,10 @@ bool AudioFileReader::open(const std::string& path, int channel, double sampleRa
     }
     fileChannels_ = info.channels;
     channelIndex_ = channel > 0 ? channel - 1 : 0;
+    // Mono 16-bit samples at the chosen rate need no conversion: the float round trip
+    // would give back exactly the stored values.
+    direct_ = info.channels == 1 && (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16 &&
+              info.samplerate == sampleRate;
     interleaved_.resize(kChunkFrames * static_cast<std::size_t>(fileChannels_));
     channel_.resize(kChunkFrames);
     if (info.samplerate != sampleRate) {
@@ -75,6 +79,7 @@ bool AudioFileReader::open(const std::string& path, int channel, double sampleRa
 }
 
 std::size_t AudioFileReader::read(std::int16_t* samples, std::size_t count) {
+    if (direct_) return readDirect(samples, count);
     std::size_t done = 0;
     while (done < count) {
         if (pendingPosition_ == pending_.size()) {
@@ -91,12 +96,24 @@ std::size_t AudioFileReader::read(std::int16_t* samples, std::size_t count) {
     return done;
 }
 
+std::size_t AudioFileReader::readDirect(std::int16_t* samples, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count && file_ != nullptr) {
+        const sf_count_t got =
+            sf_read_short(file_, samples + done, static_cast<sf_count_t>(count - done));
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
 void AudioFileReader::close() {
     if (resampler_ != nullptr) soxr_delete(resampler_);
     resampler_ = nullptr;
     if (file_ != nullptr) sf_close(file_);
     file_ = nullptr;
     flushed_ = false;
+    direct_ = false;
     pending_.clear();
     pendingPosition_ = 0;
 }

@@ -29,6 +29,7 @@ public:
     void close();
 
 private:
+    std::size_t readDirect(std::int16_t* samples, std::size_t count);
     bool refill();
     void takeChannel(std::size_t frameCount);
     void keepSamples(const float* samples, std::size_t count);
@@ -38,6 +39,7 @@ private:
     int channelIndex_ = 0;
     soxr_t resampler_ = nullptr;
     bool flushed_ = false;
+    bool direct_ = false;
     std::vector<float> interleaved_;
     std::vector<float> channel_;
     std::vector<float> resampled_;

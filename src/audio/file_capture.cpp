@@ -1,6 +1,8 @@
 #include "audio/file_capture.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <utility>
@@ -181,32 +183,42 @@ bool FileCapture::waitForBuffer(std::unique_lock<std::mutex>& hold) {
 
 void FileCapture::fill(CaptureBuffer& buffer) {
     const std::size_t frames = buffer.bufferLength / format_.blockAlign;
-    samples_.resize(frames);
+    // 16-bit buffers hold little-endian samples: on such a host, aligned, the reader can
+    // write them in place.
+    const bool inPlace = format_.bitsPerSample == 16 &&
+                         std::endian::native == std::endian::little &&
+                         reinterpret_cast<std::uintptr_t>(buffer.data) % alignof(std::int16_t) == 0;
+    if (!inPlace) samples_.resize(frames);
+    std::int16_t* samples =
+        inPlace ? reinterpret_cast<std::int16_t*>(buffer.data) : samples_.data();
     std::size_t got = 0;
     if (!fileDone_) {
-        got = reader_.read(samples_.data(), frames);
+        got = reader_.read(samples, frames);
         if (got < frames) fileDone_ = true;
     }
     if (got == 0) {
         // A buffer of silence after the end of the file.
-        std::memset(samples_.data(), 0, frames * sizeof(std::int16_t));
+        std::memset(samples, 0, frames * sizeof(std::int16_t));
         got = frames;
         if (--silenceLeft_ <= 0) buffer.flags |= kBufferEndOfStream;
     }
-    std::uint8_t* out = buffer.data;
+    if (!inPlace) encode(samples, got, buffer.data);
+    buffer.bytesRecorded = static_cast<std::uint32_t>(got * format_.blockAlign);
+    framesDelivered_ += got;
+}
+
+void FileCapture::encode(const std::int16_t* samples, std::size_t count, std::uint8_t* out) const {
     if (format_.bitsPerSample == 16) {
-        for (std::size_t i = 0; i < got; ++i) {
-            const auto value = static_cast<std::uint16_t>(samples_[i]);
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto value = static_cast<std::uint16_t>(samples[i]);
             out[2 * i] = static_cast<std::uint8_t>(value & 0xFF);
             out[2 * i + 1] = static_cast<std::uint8_t>(value >> 8);
         }
     } else {
-        for (std::size_t i = 0; i < got; ++i) {
-            out[i] = static_cast<std::uint8_t>((samples_[i] >> 8) + 128);
+        for (std::size_t i = 0; i < count; ++i) {
+            out[i] = static_cast<std::uint8_t>((samples[i] >> 8) + 128);
         }
     }
-    buffer.bytesRecorded = static_cast<std::uint32_t>(got * format_.blockAlign);
-    framesDelivered_ += got;
 }
 
 void FileCapture::stopWorker() {

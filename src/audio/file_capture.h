@@ -41,6 +41,8 @@ private:
     void deliverBuffers();
     bool waitForBuffer(std::unique_lock<std::mutex>& hold);
     void fill(CaptureBuffer& buffer);
+    // Writes samples to a buffer in the capture format, 16-bit little-endian or 8-bit.
+    void encode(const std::int16_t* samples, std::size_t count, std::uint8_t* out) const;
     void stopWorker();
     int fail(int code, std::string text);
 

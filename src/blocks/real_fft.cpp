@@ -40,11 +40,40 @@ void initializeConditions(double*, BlockRecord* block) {
     block->inputRun = contiguousRun(block->inputPointers, block->inputCount);
 }
 
-// The upper half mirrors the lower one as its complex conjugate.
-void mirrorUpperHalf(double* re, double* im, int half) {
+// The upper half mirrors the lower one as its complex conjugate. Bins above half are
+// written, bins below it read, so the two sides never meet.
+__attribute__((target_clones("avx2", "default"))) void mirrorUpperHalf(double* re, double* im,
+                                                                       int half) {
+    const double* __restrict lowRe = re + half;
+    const double* __restrict lowIm = im + half;
+    double* __restrict highRe = re + half;
+    double* __restrict highIm = im + half;
     for (int j = 1; j < half; ++j) {
-        re[half + j] = re[half - j];
-        im[half + j] = -im[half - j];
+        highRe[j] = lowRe[-j];
+        highIm[j] = -lowIm[-j];
+    }
+}
+
+// Bin k below the quarter pairs with bin H-k above it (highRe[-k], with highRe at bin H):
+// each pair is read, then written, and no two pairs share a bin, so several pairs can
+// go at once.
+__attribute__((target_clones("avx2", "default"))) void splitPairs(
+    double* __restrict lowRe, double* __restrict lowIm, double* __restrict highRe,
+    double* __restrict highIm, const double* __restrict cosines, const double* __restrict sines,
+    int quarter) {
+    for (int k = 1; k < quarter; ++k) {
+        const double wr = cosines[k];
+        const double wi = sines[k];
+        const double ar = lowRe[k], ai = lowIm[k];
+        const double br = highRe[-k], bi = highIm[-k];
+        const double h1r = 0.5 * (br + ar);
+        const double h1i = 0.5 * (ai - bi);
+        const double h2r = 0.5 * (bi + ai);
+        const double h2i = -0.5 * (ar - br);
+        lowRe[k] = h1r + wr * h2r - wi * h2i;
+        lowIm[k] = h1i + wr * h2i + wi * h2r;
+        highRe[-k] = h1r - wr * h2r + wi * h2i;
+        highIm[-k] = -h1i + wr * h2i + wi * h2r;
     }
 }
 
@@ -60,21 +89,20 @@ void splitSpectrum(double* re, double* im, int frameLength) {
     re[0] = dcRe + dcIm;
     im[0] = 0.0;
     const RotationTable twiddles = rotations(frameLength, true);
-    for (int k = 1; k < quarter; ++k) {
-        const double wr = twiddles.cosines[k];
-        const double wi = twiddles.sines[k];
-        const double ar = re[k], ai = im[k];
-        const double br = re[half - k], bi = im[half - k];
-        const double h1r = 0.5 * (br + ar);
-        const double h1i = 0.5 * (ai - bi);
-        const double h2r = 0.5 * (bi + ai);
-        const double h2i = -0.5 * (ar - br);
-        re[k] = h1r + wr * h2r - wi * h2i;
-        im[k] = h1i + wr * h2i + wi * h2r;
-        re[half - k] = h1r - wr * h2r + wi * h2i;
-        im[half - k] = -h1i + wr * h2i + wi * h2r;
-    }
+    splitPairs(re, im, re + half, im + half, twiddles.cosines, twiddles.sines, quarter);
     im[quarter] = -im[quarter];
+}
+
+// Even samples become real parts and odd samples imaginary parts of a half-size complex
+// frame; the input run never overlaps the output.
+__attribute__((target_clones("avx2", "default"))) void packPairs(double* __restrict re,
+                                                                 double* __restrict im,
+                                                                 const double* __restrict run,
+                                                                 int half) {
+    for (int j = 0; j < half; ++j) {
+        re[j] = run[2 * j];
+        im[j] = run[2 * j + 1];
+    }
 }
 
 void outputs(double* out, double*, const double* const* in, BlockRecord* block, int) {
@@ -91,10 +119,7 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
     // complex frame, so one N/2-point transform does the work.
     const int half = frameLength / 2;
     if (const double* run = block->inputRun) {
-        for (int j = 0; j < half; ++j) {
-            re[j] = run[2 * j];
-            im[j] = run[2 * j + 1];
-        }
+        packPairs(re, im, run, half);
     } else {
         for (int j = 0; j < half; ++j) {
             re[j] = *in[2 * j];

@@ -47,23 +47,47 @@ struct ByPointer {
 };
 
 // Folds the N bins into twice the N/2-point spectrum of z[j] = x[2j] + i*x[2j+1]: real
-// parts into out[0 ... Q-1], imaginary parts into out[N ... N+Q-1]. `in` is the input
+// parts into outRe[0 ... Q-1], imaginary parts into outIm[0 ... Q-1]. `in` is the input
 // run itself or a ByPointer.
 template <typename Input>
-void foldSpectrum(double* out, const Input& in, int binCount) {
+[[gnu::always_inline]] inline void foldSpectrum(double* outRe, double* outIm, const Input& in,
+                                                const RotationTable& twiddles, int binCount) {
     const int quarter = binCount / 2;
-    const RotationTable twiddles = rotations(binCount, false);
+    const double* cosines = twiddles.cosines;
+    const double* sines = twiddles.sines;
     for (int k = 0; k < quarter; ++k) {
-        const double c = twiddles.cosines[k];
-        const double s = twiddles.sines[k];
+        const double c = cosines[k];
+        const double s = sines[k];
         const double a = in[k];
         const double b = in[binCount + k];
         const double cc = in[quarter + k];
         const double d = in[binCount + quarter + k];
         const double e1 = a - cc;
         const double e2 = b - d;
-        out[k] = (a + cc) - (s * e1 + c * e2);
-        out[binCount + k] = (b + d) + (c * e1 - s * e2);
+        outRe[k] = (a + cc) - (s * e1 + c * e2);
+        outIm[k] = (b + d) + (c * e1 - s * e2);
+    }
+}
+
+// The input run never overlaps the output, so whole vectors of bins can be folded at
+// once; each value keeps its operations.
+__attribute__((target_clones("avx2", "default"))) void foldRun(double* __restrict outRe,
+                                                               double* __restrict outIm,
+                                                               const double* __restrict in,
+                                                               const RotationTable& twiddles,
+                                                               int binCount) {
+    foldSpectrum(outRe, outIm, in, twiddles, binCount);
+}
+
+// Writes the scaled pairs (re[j], im[j]) to out[2j], out[2j+1] for `count` values of j;
+// `out` starts where `re` ends, so nothing is overwritten before it is read.
+__attribute__((target_clones("avx2", "default"))) void interleaveScaled(double* __restrict out,
+                                                                        const double* __restrict re,
+                                                                        const double* __restrict im,
+                                                                        int count, double scale) {
+    for (int j = 0; j < count; ++j) {
+        out[2 * j] = scale * re[j];
+        out[2 * j + 1] = scale * im[j];
     }
 }
 
@@ -76,19 +100,23 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
         return;
     }
     const int quarter = binCount / 2;
+    const RotationTable twiddles = rotations(binCount, false);
     if (block->inputRun != nullptr) {
-        foldSpectrum(out, block->inputRun, binCount);
+        foldRun(out, out + binCount, block->inputRun, twiddles, binCount);
     } else {
-        foldSpectrum(out, ByPointer{in}, binCount);
+        foldSpectrum(out, out + binCount, ByPointer{in}, twiddles, binCount);
     }
     // Exchanging real and imaginary parts around a forward transform inverts it.
     complexFft(out + binCount, out, quarter);
     const double scale = 1.0 / binCount;
-    // Descending, so that no pair is overwritten before it is read.
-    for (int j = quarter - 1; j >= 0; --j) {
-        out[2 * j + 1] = scale * out[binCount + j];
-        out[2 * j] = scale * out[j];
+    // Pairs j in [Q/2, Q) land in [Q, 2Q), beyond the real parts still to be read; then
+    // [Q/4, Q/2) lands in [Q/2, Q), already read; and so on down to j = 0.
+    for (int high = quarter; high > 1; high /= 2) {
+        const int low = high / 2;
+        interleaveScaled(out + 2 * low, out + low, out + binCount + low, high - low, scale);
     }
+    out[1] = scale * out[binCount];
+    out[0] = scale * out[0];
 }
 
 }  // namespace

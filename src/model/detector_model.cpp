@@ -54,9 +54,11 @@ void takeModulation(SignalCarver& carve, ModulationSignals& m) {
 }
 
 // Y = F x H bin by bin, each product rounded on its own, in the order
-// Re Y = ReH*ReF - ImH*ImF and Im Y = ImF*ReH + ImH*ReF.
-void multiplySpectra(const double* spectrum, const std::vector<double>& filter, int bins,
-                     double* __restrict productRe, double* __restrict productIm) {
+// Re Y = ReH*ReF - ImH*ImF and Im Y = ImF*ReH + ImH*ReF. Wider vectors change nothing
+// in the values, since no multiply is fused with its add.
+__attribute__((target_clones("avx2", "default"))) void multiplySpectra(
+    const double* spectrum, const std::vector<double>& filter, int bins,
+    double* __restrict productRe, double* __restrict productIm) {
     const double* __restrict reF = spectrum;
     const double* __restrict imF = spectrum + bins;
     const double* __restrict reH = filter.data();
@@ -65,6 +67,123 @@ void multiplySpectra(const double* spectrum, const std::vector<double>& filter, 
         productRe[k] = reH[k] * reF[k] - imH[k] * imF[k];
         productIm[k] = imF[k] * reH[k] + imH[k] * reF[k];
     }
+}
+
+// The element-wise steps between two blocks. Each works on whole frames through
+// unaliased pointers, joins its tests without short-circuits and writes one signal per
+// loop, so the compiler may process several samples at once; every sample still gets
+// exactly its own operations in their written order.
+
+__attribute__((target_clones("avx2", "default"))) void scaleClock(const double* __restrict count,
+                                                                  double* __restrict time) {
+    for (int i = 0; i < kFrameLength; ++i) time[i] = clockGain * count[i];
+}
+
+__attribute__((target_clones("avx2", "default"))) void squareFrame(const double* __restrict newest,
+                                                                   double* __restrict power) {
+    for (int i = 0; i < kFrameLength; ++i) power[i] = newest[i] * newest[i];
+}
+
+__attribute__((target_clones("avx2", "default"))) void addBias(double bias,
+                                                               const double* __restrict in,
+                                                               double* __restrict out) {
+    for (int i = 0; i < kFrameLength; ++i) out[i] = bias + in[i];
+}
+
+// The fall ratio is a reciprocal times a product, rounded twice, and must stay so.
+__attribute__((target_clones("avx2", "default"))) void detectFall(
+    const double* __restrict current, const double* __restrict pastEnergy,
+    double* __restrict fallDetected) {
+    for (int i = 0; i < kFrameLength; ++i) {
+        const double past = pastEnergyBias + pastEnergy[i];
+        const double fall = (1.0 / current[i]) * past;
+        fallDetected[i] = fall > peakRatioThreshold ? 1.0 : 0.0;
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void detectRise(Signals& s) {
+    const double* __restrict holdOffCount = s.holdOffCount;
+    const double* __restrict fallDetected = s.fallDetected;
+    const double* __restrict current = s.currentEnergy;
+    const double* __restrict pastEnergy = s.pastEnergy;
+    double* __restrict holdOffActive = s.holdOffActive;
+    double* __restrict resetRequest = s.resetRequest;
+    double* __restrict riseDetected = s.riseDetected;
+    for (int i = 0; i < kFrameLength; ++i) {
+        holdOffActive[i] = holdOffCount[i] > holdOffThreshold ? 1.0 : 0.0;
+    }
+    for (int i = 0; i < kFrameLength; ++i) {
+        resetRequest[i] = ((fallDetected[i] != 0.0) | (holdOffActive[i] != 0.0)) ? 1.0 : 0.0;
+    }
+    for (int i = 0; i < kFrameLength; ++i) {
+        const double past = pastEnergyBias + pastEnergy[i];
+        const double rise = current[i] / past;
+        riseDetected[i] = rise > peakRatioThreshold ? 1.0 : 0.0;
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void requestSet(const double* __restrict rise,
+                                                                  const double* __restrict songHeld,
+                                                                  double* __restrict setRequest) {
+    for (int i = 0; i < kFrameLength; ++i) {
+        setRequest[i] = ((rise[i] != 0.0) & (songHeld[i] != 0.0)) ? 1.0 : 0.0;
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void thresholdPulses(
+    const double* __restrict pulseCount, double* __restrict detection) {
+    for (int i = 0; i < kFrameLength; ++i)
+        detection[i] = pulseCount[i] > pulseThreshold ? 1.0 : 0.0;
+}
+
+// An onset is a detection whose delayed copy is zero or NaN, that is neither below nor
+// above zero.
+__attribute__((target_clones("avx2", "default"))) void findOnsets(
+    const double* __restrict detection, const double* __restrict delayed,
+    double* __restrict onset) {
+    for (int i = 0; i < kFrameLength; ++i) {
+        const bool notBefore = !((delayed[i] < 0.0) | (delayed[i] > 0.0));
+        onset[i] = (notBefore & (detection[i] != 0.0)) ? 1.0 : 0.0;
+    }
+}
+
+__attribute__((target_clones("avx2", "default"))) void gateClips(Signals& s) {
+    const double* __restrict clockTime = s.clockTime;
+    const double* __restrict oldestOnset = s.oldestOnsetTime;
+    const double* __restrict detection = s.detection;
+    const double* __restrict smoothed = s.smoothedEnergy;
+    double* __restrict valveOpen = s.valveOpen;
+    double* __restrict clipGate = s.clipGate;
+    for (int i = 0; i < kFrameLength; ++i) {
+        const double elapsed = clockTime[i] - oldestOnset[i];
+        valveOpen[i] = elapsed > overloadWindow ? 1.0 : 0.0;
+    }
+    for (int i = 0; i < kFrameLength; ++i) {
+        clipGate[i] = ((detection[i] != 0.0) & (valveOpen[i] != 0.0)) ? 1.0 : 0.0;
+    }
+    double sum = smoothed[0];
+    for (int i = 1; i < kFrameLength; ++i) sum += smoothed[i];
+    s.frameEnergySum[0] = sum;
+}
+
+// Sums the newest `length` outputs of the eight branches in the given order, each sum
+// left to right; several sums at once, but each in that order.
+__attribute__((target_clones("avx2", "default"))) void addBranchOutputs(
+    const double* __restrict b0, const double* __restrict b1, const double* __restrict b2,
+    const double* __restrict b3, const double* __restrict b4, const double* __restrict b5,
+    const double* __restrict b6, const double* __restrict b7, int length, double* __restrict sum) {
+    for (int k = 0; k < length; ++k) {
+        sum[k] = b0[k] + b1[k] + b2[k] + b3[k] + b4[k] + b5[k] + b6[k] + b7[k];
+    }
+}
+
+void sumBranches(const std::array<FilterSignals, kBranchCount>& bank,
+                 const std::array<int, kBranchCount>& order, int length, double* sum) {
+    const auto newest = [&](int b) {
+        return bank[static_cast<std::size_t>(order[static_cast<std::size_t>(b)])].inverse + length;
+    };
+    addBranchOutputs(newest(0), newest(1), newest(2), newest(3), newest(4), newest(5), newest(6),
+                     newest(7), length, sum);
 }
 
 }  // namespace
@@ -247,10 +366,9 @@ void DetectorModel::start() {
 
 void DetectorModel::outputs(int task) {
     Signals& s = signals_;
-    const int F = kFrameLength;
     if (runsAt(baseRate)) {
         callOutputs(child(kClock), task);
-        for (int i = 0; i < F; ++i) s.clockTime[i] = clockGain * s.clockCount[i];
+        scaleClock(s.clockCount, s.clockTime);
         callOutputs(child(kWaveIn), task);
         branchAEnable_ = channelSelect == 0.0 ? 1.0 : 0.0;
     }
@@ -258,9 +376,7 @@ void DetectorModel::outputs(int task) {
     if (runsAt(baseRate)) {
         runDetectorChain(task);
         runRecognizer(task);
-        for (int i = 0; i < F; ++i) {
-            s.setRequest[i] = (s.riseDetected[i] != 0.0 && s.songPresentHeld[i] != 0.0) ? 1.0 : 0.0;
-        }
+        requestSet(s.riseDetected, s.songPresentHeld, s.setRequest);
         runDecisionChain(task);
     }
     if (runsAt(hourlyRate)) readHourlyBlock();
@@ -298,25 +414,14 @@ void DetectorModel::runDetectorChain(int task) {
     multiplySpectra(s.band.spectrum, spectra_.band, kBandFftLength, s.band.productRe,
                     s.band.productIm);
     callOutputs(child(kBandIfft), task);
-    const double* newest = s.band.inverse + F;
-    for (int i = 0; i < F; ++i) s.bandPower[i] = newest[i] * newest[i];
+    squareFrame(s.band.inverse + F, s.bandPower);
     callOutputs(child(kPowerDelay), task);
     callOutputs(child(kEnergyIntegrate), task);
-    for (int i = 0; i < F; ++i) s.currentEnergy[i] = currentEnergyBias + s.smoothedEnergy[i];
+    addBias(currentEnergyBias, s.smoothedEnergy, s.currentEnergy);
     callOutputs(child(kPeakDelay), task);
-    for (int i = 0; i < F; ++i) {
-        const double past = pastEnergyBias + s.pastEnergy[i];
-        const double fall = (1.0 / s.currentEnergy[i]) * past;
-        s.fallDetected[i] = fall > peakRatioThreshold ? 1.0 : 0.0;
-    }
+    detectFall(s.currentEnergy, s.pastEnergy, s.fallDetected);
     callOutputs(child(kHoldOffCounter), task);
-    for (int i = 0; i < F; ++i) {
-        s.holdOffActive[i] = s.holdOffCount[i] > holdOffThreshold ? 1.0 : 0.0;
-        s.resetRequest[i] = (s.fallDetected[i] != 0.0 || s.holdOffActive[i] != 0.0) ? 1.0 : 0.0;
-        const double past = pastEnergyBias + s.pastEnergy[i];
-        const double rise = s.currentEnergy[i] / past;
-        s.riseDetected[i] = rise > peakRatioThreshold ? 1.0 : 0.0;
-    }
+    detectRise(s);
 }
 
 void DetectorModel::runFilterBank(int firstChild,
@@ -356,24 +461,10 @@ void DetectorModel::runRecognizer(int task) {
     callOutputs(child(kStage1Downsample), task);
     runFilterBank(kStage1Branches, s.stage1, spectra_.stage1, task);
     // The branch sums keep the accumulation order the filter bank was tuned with.
-    constexpr int stage1Order[kBranchCount] = {1, 3, 5, 7, 0, 2, 4, 6};
-    for (int k = 0; k < kStage1Length; ++k) {
-        double sum = s.stage1[stage1Order[0]].inverse[kStage1Length + k];
-        for (int b = 1; b < kBranchCount; ++b) {
-            sum += s.stage1[stage1Order[b]].inverse[kStage1Length + k];
-        }
-        s.stage1Output[k] = sum;
-    }
+    sumBranches(s.stage1, {1, 3, 5, 7, 0, 2, 4, 6}, kStage1Length, s.stage1Output);
     callOutputs(child(kStage2Downsample), task);
     runFilterBank(kStage2Branches, s.stage2, spectra_.stage2, task);
-    constexpr int stage2Order[kBranchCount] = {2, 1, 0, 5, 7, 4, 3, 6};
-    for (int k = 0; k < kStage2Length; ++k) {
-        double sum = s.stage2[stage2Order[0]].inverse[kStage2Length + k];
-        for (int b = 1; b < kBranchCount; ++b) {
-            sum += s.stage2[stage2Order[b]].inverse[kStage2Length + k];
-        }
-        s.stage2Output[k] = sum;
-    }
+    sumBranches(s.stage2, {2, 1, 0, 5, 7, 4, 3, 6}, kStage2Length, s.stage2Output);
     runModulationFilter(kNarrowZeroPad, s.narrow, spectra_.narrow, narrowOverlapTail_, task);
     runModulationFilter(kWideZeroPad, s.wide, spectra_.wide, wideOverlapTail_, task);
     for (int j = 0; j < kStage2Length; ++j) {
@@ -385,24 +476,13 @@ void DetectorModel::runRecognizer(int task) {
 
 void DetectorModel::runDecisionChain(int task) {
     Signals& s = signals_;
-    const int F = kFrameLength;
     callOutputs(child(kFlipFlop), task);
     callOutputs(child(kPulseExtend), task);
-    for (int i = 0; i < F; ++i) s.detection[i] = s.pulseCount[i] > pulseThreshold ? 1.0 : 0.0;
+    thresholdPulses(s.pulseCount, s.detection);
     callOutputs(child(kEdgeDelay), task);
-    for (int i = 0; i < F; ++i) {
-        const bool notBefore = s.delayedDetection[i] == 0.0 || std::isnan(s.delayedDetection[i]);
-        s.detectionOnset[i] = (notBefore && s.detection[i] != 0.0) ? 1.0 : 0.0;
-    }
+    findOnsets(s.detection, s.delayedDetection, s.detectionOnset);
     callOutputs(child(kShiftRegister), task);
-    for (int i = 0; i < F; ++i) {
-        const double elapsed = s.clockTime[i] - s.oldestOnsetTime[i];
-        s.valveOpen[i] = elapsed > overloadWindow ? 1.0 : 0.0;
-        s.clipGate[i] = (s.detection[i] != 0.0 && s.valveOpen[i] != 0.0) ? 1.0 : 0.0;
-    }
-    double sum = s.smoothedEnergy[0];
-    for (int i = 1; i < F; ++i) sum += s.smoothedEnergy[i];
-    s.frameEnergySum[0] = sum;
+    gateClips(s);
 }
 
 // The hourly block is read before the frame's sum is written, so the first hour reads

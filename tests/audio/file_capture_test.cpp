@@ -54,12 +54,13 @@ protected:
         return path;
     }
 
-    std::string writeSixteenBit(const std::string& name, const std::vector<short>& samples) {
+    std::string writeSixteenBit(const std::string& name, const std::vector<short>& samples,
+                                int container = SF_FORMAT_WAV) {
         const std::string path = pathOf(name);
         SF_INFO info{};
         info.samplerate = 22050;
         info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        info.format = container | SF_FORMAT_PCM_16;
         SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
         EXPECT_NE(file, nullptr) << sf_strerror(nullptr);
         if (file == nullptr) return path;
@@ -231,6 +232,25 @@ TEST_F(FileInput, EveryBufferCountCarriesALongFileInOrderToItsEnd) {
         for (std::size_t i = 0; i < recording.size(); ++i) {
             ASSERT_EQ(capture.samples[i], recording[i] / 32768.0) << buffers << " " << i;
         }
+    }
+}
+
+// Mono 16-bit files skip the float round trip; the byte order of the file and the
+// capture's sample width must not matter to the values that arrive.
+TEST_F(FileInput, ABigEndianSixteenBitFileArrivesUnchangedInBothCaptureWidths) {
+    const std::vector<short> recording = randomSixteenBit(5000, 14);
+    const std::string path = writeSixteenBit("noise.aiff", recording, SF_FORMAT_AIFF);
+
+    const Capture wide = captureFile(path, 0, false, {1, 0, 22050, 16, 1024, 4});
+    ASSERT_EQ(wide.outcome.exitStatus, 0) << wide.outcome.message;
+    const Capture narrow = captureFile(path, 0, false, {1, 0, 22050, 8, 1024, 4});
+    ASSERT_EQ(narrow.outcome.exitStatus, 0) << narrow.outcome.message;
+    for (std::size_t i = 0; i < recording.size(); ++i) {
+        ASSERT_EQ(wide.samples[i], recording[i] / 32768.0) << i;
+        ASSERT_EQ(narrow.samples[i], (recording[i] >> 8) / 128.0) << i;
+    }
+    for (std::size_t i = recording.size(); i < wide.samples.size(); ++i) {
+        ASSERT_EQ(wide.samples[i], 0.0) << i;
     }
 }
 
