@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "driver/frame_loop.h"
+
 namespace bm7 {
 
 namespace {
@@ -23,8 +25,8 @@ std::int16_t toSixteenBit(float value) {
 
 // Processors with a rounding instruction round in line instead of calling the library;
 // the result is the same in the current rounding mode either way.
-__attribute__((target_clones("avx2", "default"))) void convertAll(
-    const float* __restrict samples, std::size_t count, std::int16_t* __restrict converted) {
+BM7_FRAME_LOOP void convertAll(const float* __restrict samples, std::size_t count,
+                               std::int16_t* __restrict converted) {
     for (std::size_t i = 0; i < count; ++i) converted[i] = toSixteenBit(samples[i]);
 }
 

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "driver/frame_loop.h"
+
 namespace bm7 {
 
 namespace {
@@ -103,8 +105,8 @@ void convertEightBit(const SoundInputConfig& config, const std::uint8_t* data, d
 }
 
 // The usual single channel, as one plain loop the compiler can widen.
-__attribute__((target_clones("avx2", "default"))) void convertMonoSixteenBit(
-    const std::uint8_t* __restrict data, int frameSize, double* __restrict frame) {
+BM7_FRAME_LOOP void convertMonoSixteenBit(const std::uint8_t* __restrict data, int frameSize,
+                                          double* __restrict frame) {
     for (int i = 0; i < frameSize; ++i) {
         const auto value = static_cast<std::int16_t>(
             static_cast<std::uint16_t>(data[2 * i] | (data[2 * i + 1] << 8)));

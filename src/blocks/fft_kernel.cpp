@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "driver/frame_loop.h"
+
 namespace bm7 {
 namespace {
 
@@ -157,10 +159,10 @@ struct Stages {
 };
 
 // The butterflies of one block of a stage; top and bottom halves never overlap.
-__attribute__((target_clones("avx2", "default"))) void butterflyBlock(
-    double* __restrict topRe, double* __restrict topIm, double* __restrict bottomRe,
-    double* __restrict bottomIm, const double* __restrict cosines, const double* __restrict sines,
-    int half) {
+BM7_FRAME_LOOP void butterflyBlock(double* __restrict topRe, double* __restrict topIm,
+                                   double* __restrict bottomRe, double* __restrict bottomIm,
+                                   const double* __restrict cosines, const double* __restrict sines,
+                                   int half) {
     for (int g = 0; g < half; ++g) {
         const double dr = topRe[g] - bottomRe[g];
         const double di = topIm[g] - bottomIm[g];
@@ -187,11 +189,13 @@ inline void butterflyValues(double& topRe, double& topIm, double& bottomRe, doub
 // on the pairs (g, g + 2q) and (g + q, g + 3q), then those of span L/2 on (g, g + q)
 // and (g + 2q, g + 3q). Every value goes through the same operations as stage by stage,
 // but is loaded and stored once instead of twice.
-__attribute__((target_clones("avx2", "default"))) void twoStageBlock(
-    double* __restrict re0, double* __restrict re1, double* __restrict re2, double* __restrict re3,
-    double* __restrict im0, double* __restrict im1, double* __restrict im2, double* __restrict im3,
-    const double* __restrict cosines, const double* __restrict sines,
-    const double* __restrict halfCosines, const double* __restrict halfSines, int quarter) {
+BM7_FRAME_LOOP void twoStageBlock(double* __restrict re0, double* __restrict re1,
+                                  double* __restrict re2, double* __restrict re3,
+                                  double* __restrict im0, double* __restrict im1,
+                                  double* __restrict im2, double* __restrict im3,
+                                  const double* __restrict cosines, const double* __restrict sines,
+                                  const double* __restrict halfCosines,
+                                  const double* __restrict halfSines, int quarter) {
     for (int g = 0; g < quarter; ++g) {
         double r0 = re0[g], r1 = re1[g], r2 = re2[g], r3 = re3[g];
         double i0 = im0[g], i1 = im1[g], i2 = im2[g], i3 = im3[g];
@@ -224,10 +228,11 @@ inline void butterfly(double* re, double* im, int p, int q, double c, double s) 
 
 // The two last stages (spans 4 and 2) together, four points at a time, so the array is
 // walked once for both instead of once per stage with blocks of one or two butterflies.
-__attribute__((target_clones("avx2", "default"))) void lastTwoStages(
-    double* __restrict re, double* __restrict im, int pointCount, const double* __restrict cosines4,
-    const double* __restrict sines4, const double* __restrict cosines2,
-    const double* __restrict sines2) {
+BM7_FRAME_LOOP void lastTwoStages(double* __restrict re, double* __restrict im, int pointCount,
+                                  const double* __restrict cosines4,
+                                  const double* __restrict sines4,
+                                  const double* __restrict cosines2,
+                                  const double* __restrict sines2) {
     const double c0 = cosines4[0], s0 = sines4[0], c1 = cosines4[1], s1 = sines4[1];
     const double c = cosines2[0], s = sines2[0];
     for (int p = 0; p < pointCount; p += 4) {

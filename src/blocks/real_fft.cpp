@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "blocks/fft_kernel.h"
+#include "driver/frame_loop.h"
 
 namespace bm7 {
 namespace {
@@ -42,8 +43,7 @@ void initializeConditions(double*, BlockRecord* block) {
 
 // The upper half mirrors the lower one as its complex conjugate. Bins above half are
 // written, bins below it read, so the two sides never meet.
-__attribute__((target_clones("avx2", "default"))) void mirrorUpperHalf(double* re, double* im,
-                                                                       int half) {
+BM7_FRAME_LOOP void mirrorUpperHalf(double* re, double* im, int half) {
     const double* __restrict lowRe = re + half;
     const double* __restrict lowIm = im + half;
     double* __restrict highRe = re + half;
@@ -57,10 +57,10 @@ __attribute__((target_clones("avx2", "default"))) void mirrorUpperHalf(double* r
 // Bin k below the quarter pairs with bin H-k above it (highRe[-k], with highRe at bin H):
 // each pair is read, then written, and no two pairs share a bin, so several pairs can
 // go at once.
-__attribute__((target_clones("avx2", "default"))) void splitPairs(
-    double* __restrict lowRe, double* __restrict lowIm, double* __restrict highRe,
-    double* __restrict highIm, const double* __restrict cosines, const double* __restrict sines,
-    int quarter) {
+BM7_FRAME_LOOP void splitPairs(double* __restrict lowRe, double* __restrict lowIm,
+                               double* __restrict highRe, double* __restrict highIm,
+                               const double* __restrict cosines, const double* __restrict sines,
+                               int quarter) {
     for (int k = 1; k < quarter; ++k) {
         const double wr = cosines[k];
         const double wi = sines[k];
@@ -95,10 +95,8 @@ void splitSpectrum(double* re, double* im, int frameLength) {
 
 // Even samples become real parts and odd samples imaginary parts of a half-size complex
 // frame; the input run never overlaps the output.
-__attribute__((target_clones("avx2", "default"))) void packPairs(double* __restrict re,
-                                                                 double* __restrict im,
-                                                                 const double* __restrict run,
-                                                                 int half) {
+BM7_FRAME_LOOP void packPairs(double* __restrict re, double* __restrict im,
+                              const double* __restrict run, int half) {
     for (int j = 0; j < half; ++j) {
         re[j] = run[2 * j];
         im[j] = run[2 * j + 1];

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "blocks/fft_kernel.h"
+#include "driver/frame_loop.h"
 
 namespace bm7 {
 namespace {
@@ -71,20 +72,16 @@ template <typename Input>
 
 // The input run never overlaps the output, so whole vectors of bins can be folded at
 // once; each value keeps its operations.
-__attribute__((target_clones("avx2", "default"))) void foldRun(double* __restrict outRe,
-                                                               double* __restrict outIm,
-                                                               const double* __restrict in,
-                                                               const RotationTable& twiddles,
-                                                               int binCount) {
+BM7_FRAME_LOOP void foldRun(double* __restrict outRe, double* __restrict outIm,
+                            const double* __restrict in, const RotationTable& twiddles,
+                            int binCount) {
     foldSpectrum(outRe, outIm, in, twiddles, binCount);
 }
 
 // Writes the scaled pairs (re[j], im[j]) to out[2j], out[2j+1] for `count` values of j;
 // `out` starts where `re` ends, so nothing is overwritten before it is read.
-__attribute__((target_clones("avx2", "default"))) void interleaveScaled(double* __restrict out,
-                                                                        const double* __restrict re,
-                                                                        const double* __restrict im,
-                                                                        int count, double scale) {
+BM7_FRAME_LOOP void interleaveScaled(double* __restrict out, const double* __restrict re,
+                                     const double* __restrict im, int count, double scale) {
     for (int j = 0; j < count; ++j) {
         out[2 * j] = scale * re[j];
         out[2 * j + 1] = scale * im[j];

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "audio/sound_input.h"
+#include "driver/frame_loop.h"
 #include "driver/nonfinite.h"
 
 namespace bm7::detector {
@@ -56,9 +57,9 @@ void takeModulation(SignalCarver& carve, ModulationSignals& m) {
 // Y = F x H bin by bin, each product rounded on its own, in the order
 // Re Y = ReH*ReF - ImH*ImF and Im Y = ImF*ReH + ImH*ReF. Wider vectors change nothing
 // in the values, since no multiply is fused with its add.
-__attribute__((target_clones("avx2", "default"))) void multiplySpectra(
-    const double* spectrum, const std::vector<double>& filter, int bins,
-    double* __restrict productRe, double* __restrict productIm) {
+BM7_FRAME_LOOP void multiplySpectra(const double* spectrum, const std::vector<double>& filter,
+                                    int bins, double* __restrict productRe,
+                                    double* __restrict productIm) {
     const double* __restrict reF = spectrum;
     const double* __restrict imF = spectrum + bins;
     const double* __restrict reH = filter.data();
@@ -74,26 +75,22 @@ __attribute__((target_clones("avx2", "default"))) void multiplySpectra(
 // loop, so the compiler may process several samples at once; every sample still gets
 // exactly its own operations in their written order.
 
-__attribute__((target_clones("avx2", "default"))) void scaleClock(const double* __restrict count,
-                                                                  double* __restrict time) {
+BM7_FRAME_LOOP void scaleClock(const double* __restrict count, double* __restrict time) {
     for (int i = 0; i < kFrameLength; ++i) time[i] = clockGain * count[i];
 }
 
-__attribute__((target_clones("avx2", "default"))) void squareFrame(const double* __restrict newest,
-                                                                   double* __restrict power) {
+BM7_FRAME_LOOP void squareFrame(const double* __restrict newest, double* __restrict power) {
     for (int i = 0; i < kFrameLength; ++i) power[i] = newest[i] * newest[i];
 }
 
-__attribute__((target_clones("avx2", "default"))) void addBias(double bias,
-                                                               const double* __restrict in,
-                                                               double* __restrict out) {
+BM7_FRAME_LOOP void addBias(double bias, const double* __restrict in, double* __restrict out) {
     for (int i = 0; i < kFrameLength; ++i) out[i] = bias + in[i];
 }
 
 // The fall ratio is a reciprocal times a product, rounded twice, and must stay so.
-__attribute__((target_clones("avx2", "default"))) void detectFall(
-    const double* __restrict current, const double* __restrict pastEnergy,
-    double* __restrict fallDetected) {
+BM7_FRAME_LOOP void detectFall(const double* __restrict current,
+                               const double* __restrict pastEnergy,
+                               double* __restrict fallDetected) {
     for (int i = 0; i < kFrameLength; ++i) {
         const double past = pastEnergyBias + pastEnergy[i];
         const double fall = (1.0 / current[i]) * past;
@@ -101,7 +98,7 @@ __attribute__((target_clones("avx2", "default"))) void detectFall(
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void detectRise(Signals& s) {
+BM7_FRAME_LOOP void detectRise(Signals& s) {
     const double* __restrict holdOffCount = s.holdOffCount;
     const double* __restrict fallDetected = s.fallDetected;
     const double* __restrict current = s.currentEnergy;
@@ -122,32 +119,30 @@ __attribute__((target_clones("avx2", "default"))) void detectRise(Signals& s) {
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void requestSet(const double* __restrict rise,
-                                                                  const double* __restrict songHeld,
-                                                                  double* __restrict setRequest) {
+BM7_FRAME_LOOP void requestSet(const double* __restrict rise, const double* __restrict songHeld,
+                               double* __restrict setRequest) {
     for (int i = 0; i < kFrameLength; ++i) {
         setRequest[i] = ((rise[i] != 0.0) & (songHeld[i] != 0.0)) ? 1.0 : 0.0;
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void thresholdPulses(
-    const double* __restrict pulseCount, double* __restrict detection) {
+BM7_FRAME_LOOP void thresholdPulses(const double* __restrict pulseCount,
+                                    double* __restrict detection) {
     for (int i = 0; i < kFrameLength; ++i)
         detection[i] = pulseCount[i] > pulseThreshold ? 1.0 : 0.0;
 }
 
 // An onset is a detection whose delayed copy is zero or NaN, that is neither below nor
 // above zero.
-__attribute__((target_clones("avx2", "default"))) void findOnsets(
-    const double* __restrict detection, const double* __restrict delayed,
-    double* __restrict onset) {
+BM7_FRAME_LOOP void findOnsets(const double* __restrict detection, const double* __restrict delayed,
+                               double* __restrict onset) {
     for (int i = 0; i < kFrameLength; ++i) {
         const bool notBefore = !((delayed[i] < 0.0) | (delayed[i] > 0.0));
         onset[i] = (notBefore & (detection[i] != 0.0)) ? 1.0 : 0.0;
     }
 }
 
-__attribute__((target_clones("avx2", "default"))) void gateClips(Signals& s) {
+BM7_FRAME_LOOP void gateClips(Signals& s) {
     const double* __restrict clockTime = s.clockTime;
     const double* __restrict oldestOnset = s.oldestOnsetTime;
     const double* __restrict detection = s.detection;
@@ -168,10 +163,11 @@ __attribute__((target_clones("avx2", "default"))) void gateClips(Signals& s) {
 
 // Sums the newest `length` outputs of the eight branches in the given order, each sum
 // left to right; several sums at once, but each in that order.
-__attribute__((target_clones("avx2", "default"))) void addBranchOutputs(
-    const double* __restrict b0, const double* __restrict b1, const double* __restrict b2,
-    const double* __restrict b3, const double* __restrict b4, const double* __restrict b5,
-    const double* __restrict b6, const double* __restrict b7, int length, double* __restrict sum) {
+BM7_FRAME_LOOP void addBranchOutputs(const double* __restrict b0, const double* __restrict b1,
+                                     const double* __restrict b2, const double* __restrict b3,
+                                     const double* __restrict b4, const double* __restrict b5,
+                                     const double* __restrict b6, const double* __restrict b7,
+                                     int length, double* __restrict sum) {
     for (int k = 0; k < length; ++k) {
         sum[k] = b0[k] + b1[k] + b2[k] + b3[k] + b4[k] + b5[k] + b6[k] + b7[k];
     }
