@@ -27,11 +27,6 @@ void initializeSizes(BlockRecord* block) {
     block->sampleTimeCount = 1;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 void outputs(BlockRecord* block, int) {
     const int channels = channelCount(*block);
     const int length = frameLength(*block);
@@ -48,7 +43,7 @@ void outputs(BlockRecord* block, int) {
 void registerDeinterleave(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.outputs.byRecord = outputs;
     methods.terminate = emptyMethod;
 }

@@ -41,11 +41,6 @@ void initializeSizes(BlockRecord* block) {
     block->modeCount = 0;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 // A phase must keep every element it picks, up to the last one, inside the input frame.
 bool phasesFit(const BlockRecord& block) {
     const int length = outputLength(block);
@@ -92,7 +87,7 @@ void terminate(BlockRecord* block) {
 void registerDownsample(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.initializeConditions.byRecord = initializeConditions;
     methods.outputs.byRecord = outputs;
     methods.terminate = terminate;

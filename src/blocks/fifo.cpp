@@ -47,11 +47,6 @@ void initializeSizes(BlockRecord* block) {
     block->modeCount = 0;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 void initializeConditions(BlockRecord* block) {
     std::fill_n(block->discreteStates, block->discStateCount, 0.0);
     block->integerWork[0] = 0;
@@ -135,7 +130,7 @@ void update(BlockRecord* block, int) {
 void registerFifo(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.initializeConditions.byRecord = initializeConditions;
     methods.outputs.byRecord = outputs;
     methods.update = update;

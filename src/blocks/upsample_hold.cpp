@@ -35,11 +35,6 @@ void initializeSizes(BlockRecord* block) {
     block->modeCount = 0;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 void initializeConditions(BlockRecord* block) {
     allocatePhaseArrays(*block, inputCount(*block), 2, sizeof(Source));
 }
@@ -78,7 +73,7 @@ void terminate(BlockRecord* block) {
 void registerUpsampleHold(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.initializeConditions.byRecord = initializeConditions;
     methods.outputs.byRecord = outputs;
     methods.terminate = terminate;

@@ -84,6 +84,11 @@ void callTerminate(BlockRecord& block) {
     if (block.methods.terminate) block.methods.terminate(&block);
 }
 
+void inheritSampleTime(BlockRecord* block) {
+    block->samplePeriods[0] = -1.0;
+    block->sampleOffsets[0] = 1.0;
+}
+
 void emptyMethod(BlockRecord*) {}
 void emptyTaskMethod(BlockRecord*, int) {}
 void emptyVectorConditions(double*, BlockRecord*) {}

@@ -159,6 +159,10 @@ void callOutputs(BlockRecord& block, int task);
 void callUpdate(BlockRecord& block, int task);
 void callTerminate(BlockRecord& block);
 
+// The initializeSampleTimes of a kind that runs at whatever rate it is given: period
+// -1.0 and offset 1.0 (inherited), which the registration then replaces.
+void inheritSampleTime(BlockRecord* block);
+
 // Empty methods for slots that must be filled but do nothing.
 void emptyMethod(BlockRecord* block);
 void emptyTaskMethod(BlockRecord* block, int task);

@@ -80,11 +80,6 @@ void initializeSizes(BlockRecord* block) {
     block->inputPorts[1].directFeedthrough = 1;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 void initializeConditions(BlockRecord* block) {
     block->integerWork[0] = 0;
 }
@@ -137,7 +132,7 @@ void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now)
 void registerClipSave(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.initializeConditions.byRecord = initializeConditions;
     methods.outputs.byRecord = emptyTaskMethod;
     methods.update = update;

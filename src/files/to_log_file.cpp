@@ -35,11 +35,6 @@ void initializeSizes(BlockRecord* block) {
     block->inputPorts[0].directFeedthrough = 0;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 void update(BlockRecord* block, int) {
     if (const char* failure = appendLogLine(*block, std::time(nullptr))) {
         reportError(*block, failure);
@@ -73,7 +68,7 @@ const char* appendLogLine(const BlockRecord& block, std::time_t now) {
 void registerToLogFile(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.initializeConditions.byRecord = emptyMethod;
     methods.outputs.byRecord = emptyTaskMethod;
     methods.update = update;

@@ -36,11 +36,6 @@ void initializeSizes(BlockRecord* block) {
     block->modeCount = 0;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 void initializeConditions(BlockRecord* block) {
     const int registerLength = paramInt(*block, registerLengthParam);
     if (registerLength < 1) {
@@ -83,7 +78,7 @@ void outputs(BlockRecord* block, int) {
 void registerGatedShiftRegister(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.initializeConditions.byRecord = initializeConditions;
     methods.outputs.byRecord = outputs;
     methods.terminate = emptyMethod;

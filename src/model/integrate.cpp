@@ -57,11 +57,6 @@ void initializeSizes(BlockRecord* block) {
     block->modeCount = 0;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 void initializeConditions(BlockRecord* block) {
     const Shape shape = shapeOf(*block);
     if (!shape.usable()) {
@@ -127,7 +122,7 @@ void update(BlockRecord* block, int) {
 void registerIntegrate(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.initializeConditions.byRecord = initializeConditions;
     methods.outputs.byRecord = outputs;
     methods.update = update;

@@ -96,11 +96,6 @@ void initializeSizes(BlockRecord* block) {
     block->modeCount = 0;
 }
 
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = -1.0;
-    block->sampleOffsets[0] = 1.0;
-}
-
 void initializeConditions(BlockRecord* block) {
     const int channels = paramInt(*block, channelsParam);
     const double initial = isOn(paramReal(*block, initialStateParam)) ? 1.0 : 0.0;
@@ -142,7 +137,7 @@ void update(BlockRecord* block, int) {
 void registerPulseLimitedFlipFlop(BlockRecord* block) {
     MethodTable& methods = block->methods;
     methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSampleTimes = inheritSampleTime;
     methods.initializeConditions.byRecord = initializeConditions;
     methods.outputs.byRecord = outputs;
     methods.update = update;
