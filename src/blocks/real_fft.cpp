@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "blocks/fft_kernel.h"
+#include "blocks/transform_block.h"
 #include "driver/frame_loop.h"
 
 namespace bm7 {
@@ -16,19 +17,6 @@ bool widthsFit(BlockRecord& block) {
     if (isFftSize(frameLength) && block.outputCount >= 2 * frameLength) return true;
     reportError(block, kBadWidths);
     return false;
-}
-
-void initializeSizes(BlockRecord* block) {
-    block->paramCountExpected = 1;
-    block->inputCount = -1;
-    block->outputCount = -1;
-    block->directFeedthrough = 1;
-    block->sampleTimeCount = 1;
-}
-
-void initializeSampleTimes(BlockRecord* block) {
-    block->samplePeriods[0] = paramReal(*block, 0, 0);
-    block->sampleOffsets[0] = paramCols(*block, 0) == 2 ? paramReal(*block, 0, 1) : 0.0;
 }
 
 // Builds the shared twiddle table here so that no step ever allocates, and notes whether
@@ -133,8 +121,8 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
 
 void registerRealFft(BlockRecord* block) {
     MethodTable& methods = block->methods;
-    methods.initializeSizes = initializeSizes;
-    methods.initializeSampleTimes = initializeSampleTimes;
+    methods.initializeSizes = declareTransformSizes;
+    methods.initializeSampleTimes = transformSampleTimes;
     methods.initializeConditions.withVectors = initializeConditions;
     methods.outputs.withVectors = outputs;
     methods.update = emptyTaskMethod;
