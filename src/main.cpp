@@ -11,6 +11,7 @@
 #include "driver/run.h"
 #include "files/file_settings.h"
 #include "model/detector_model.h"
+#include "report/report_command.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ int usageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "report") return bm7::report::reportMain(argc - 1, argv + 1);
     bm7::CommandLine commandLine;
     std::string problem;
     switch (bm7::parseCommandLine(argc, argv, bm7::programOptions(), commandLine, problem)) {

@@ -1,0 +1,47 @@
+// What a review report is made from: a summary of the scan and one record per
+// detection, as the scan or a live run's detection table gives them, plus the names of
+// the media files the report keeps beside its pages.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace bm7::report {
+
+struct FileProblem {
+    std::string file;
+    std::string message;
+};
+
+struct ScanSummary {
+    std::vector<std::string> scannedPaths;
+    long long fileCount = 0;
+    double audioHours = 0.0;
+    long long detectionCount = 0;
+    std::vector<FileProblem> filesWithErrors;
+    std::string programVersion = BM7_VERSION;
+    std::string scanDate;  // as the user should read it, e.g. "2026-05-12 04:31 UTC"
+};
+
+struct Detection {
+    std::string file;       // relative to the scanned path
+    std::string beginPath;  // the path as given, joined with `file`
+    double fileOffsetS = 0.0;
+    double endS = 0.0;  // end within the same file, so endS - fileOffsetS is its length
+    // ISO 8601 with milliseconds and UTC offset in the recording's own zone; empty
+    // when the recording's start time is unknown.
+    std::string beginDateTime;
+    double songRatio = 0.0;
+    double peakLevelDb = 0.0;
+    // Both relative to the report folder (so a clip under the output folder is
+    // "../clips/..."); empty when there is none.
+    std::string imageFile;
+    std::string audioFile;
+};
+
+// Where the report keeps what it makes for detection `number` (1, 2, ... in scan
+// order), relative to the report folder.
+std::string spectrogramFileName(long long number);
+std::string detectionAudioFileName(long long number);
+
+}  // namespace bm7::report
