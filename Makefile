@@ -10,7 +10,7 @@ JOBS      ?= $(shell nproc)
 PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
             libbenchmark-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
             pulseaudio pulseaudio-utils libasound2-plugins sox python3 \
-            libpng-dev chromium
+            libpng-dev chromium fonts-dejavu-core
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
