@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "files/atomic_file.h"
+#include "report/media_file.h"
 
 namespace bm7::report {
 
@@ -47,7 +47,7 @@ bool DetectionAudioWriter::write(const double* samples, std::size_t count, doubl
     putLittle(bytes_, dataBytes, 4);
     for (std::size_t i = 0; i < count; ++i)
         putLittle(bytes_, static_cast<std::uint16_t>(toSample16(samples[i])), 2);
-    return writeFileAtomically(wavPath, bytes_, problem);
+    return writeMediaFile(wavPath, bytes_, problem);
 }
 
 }  // namespace bm7::report

@@ -7,6 +7,7 @@
 
 #include "files/atomic_file.h"
 #include "report/html_text.h"
+#include "report/media_file.h"
 #include "report/page_assets.h"
 #include "report/report_sections.h"
 
@@ -80,6 +81,7 @@ bool writeReportPages(const std::string& reportFolder, const ScanSummary& summar
         problem = "cannot create " + reportFolder + ": " + error.message();
         return false;
     }
+    if (!syncMediaFolder(reportFolder, problem)) return false;
     const std::vector<RankedDetection> rows = ranked(detections);
     const std::string summaryHtml = summarySection(summary);
     const std::string charts = chartsSection(detections);

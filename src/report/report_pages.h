@@ -1,7 +1,8 @@
 // Writes a review report: index.html, then index-2.html, index-3.html ... for more than
 // kRowsPerPage detections, best Song Ratio first, each page linked to every other. Each
 // page carries the summary, the charts over all detections, and its share of the table.
-// The media the rows name must already be in place; pages are written whole or not at all.
+// The media the rows name must already be in place: they are synced to disk before the
+// pages, and pages are written whole or not at all.
 #pragma once
 
 #include <cstddef>

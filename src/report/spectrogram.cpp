@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "blocks/fft_kernel.h"
-#include "files/atomic_file.h"
+#include "report/media_file.h"
 
 namespace bm7::report {
 
@@ -75,7 +75,7 @@ bool SpectrogramRenderer::render(const double* samples, std::size_t count, std::
     markDetection(begin, end);
     if (!encoder_.encode(pixels_.data(), width_, kSpectrogramRows, problem)) return false;
     const auto& bytes = encoder_.bytes();
-    return writeFileAtomically(
+    return writeMediaFile(
         pngPath, {reinterpret_cast<const char*>(bytes.data()), bytes.size()}, problem);
 }
 
