@@ -57,22 +57,26 @@ std::string journalEntryName(const std::string& path) {
 }
 
 bool Journal::open(const std::string& outputFolder, std::string& problem) {
-    folder_ = (fs::path(outputFolder.empty() ? "." : outputFolder) / kJournalFolderName).string();
+    folder_.clear();
+    const std::string folder =
+        (fs::path(outputFolder.empty() ? "." : outputFolder) / kJournalFolderName).string();
     std::error_code error;
-    fs::create_directories(folder_, error);
+    fs::create_directories(folder, error);
     if (error) {
-        problem = folder_ + ": " + error.message();
+        problem = folder + ": " + error.message();
         return false;
     }
-    if (::access(folder_.c_str(), W_OK | X_OK) != 0) {
-        problem = folder_ + ": " + std::strerror(errno);
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        problem = folder + ": " + std::strerror(errno);
         return false;
     }
-    removeStaleTemporaryFiles(folder_);
+    removeStaleTemporaryFiles(folder);
+    folder_ = folder;
     return true;
 }
 
 std::optional<FileResult> Journal::find(const RecordingKey& key) const {
+    if (folder_.empty()) return std::nullopt;
     std::ifstream in(entryPath(key.path), std::ios::binary);
     if (!in) return std::nullopt;
     std::ostringstream text;
@@ -82,6 +86,10 @@ std::optional<FileResult> Journal::find(const RecordingKey& key) const {
 }
 
 bool Journal::record(const RecordingKey& key, const FileResult& result, std::string& problem) {
+    if (folder_.empty()) {
+        problem = "the resume journal was not opened";
+        return false;
+    }
     return writeFileAtomically(entryPath(key.path), journalEntryText(key, result), problem);
 }
 

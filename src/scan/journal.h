@@ -25,15 +25,17 @@ std::string journalEntryName(const std::string& path);
 
 class Journal {
 public:
-    // Creates the journal folder with its parents. Removes only temporary files left
-    // more than a day ago: a younger one may belong to a scan writing at this moment.
+    // Creates the journal folder with its parents; until it succeeds the journal finds
+    // nothing and records nothing. Removes only temporary files left more than a day
+    // ago: a younger one may belong to a scan writing at this moment.
     bool open(const std::string& outputFolder, std::string& problem);
 
     // The result recorded for exactly this key; nothing when there is none, when the
     // entry is damaged or of another version, or when the recording or options changed.
     std::optional<FileResult> find(const RecordingKey& key) const;
 
-    // Stores the result atomically, replacing any entry of the same name.
+    // Stores the result atomically, replacing any entry of the same name. Fails, rather
+    // than writing elsewhere, on a journal that was not opened.
     bool record(const RecordingKey& key, const FileResult& result, std::string& problem);
 
     const std::string& folder() const { return folder_; }

@@ -194,11 +194,14 @@ TEST(JournalFolders, AreCreatedWithTheirParentsAndRefusedWhereAFileStands) {
     testing::ScratchDirectory scratch;
     Journal journal;
     std::string problem;
+    EXPECT_FALSE(journal.record(keyFor("early.wav"), FileResult(), problem));
+    EXPECT_FALSE(journal.find(keyFor("early.wav")).has_value());
     ASSERT_TRUE(journal.open(scratch / "deep/out", problem)) << problem;
     EXPECT_TRUE(fs::is_directory(scratch / "deep/out/journal"));
     writeText(scratch / "flat", "");
     EXPECT_FALSE(journal.open(scratch / "flat", problem));
     EXPECT_NE(problem.find("flat/journal"), std::string::npos) << problem;
+    EXPECT_FALSE(journal.record(keyFor("late.wav"), FileResult(), problem));
 }
 
 TEST(JournalFolders, OpeningRemovesOnlyTemporaryFilesLeftMoreThanADayAgo) {
