@@ -1,5 +1,6 @@
 #include "report/report_command.h"
 
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -96,8 +97,15 @@ Detection detectionOf(const LiveDetection& row) {
     return detection;
 }
 
-// Shows one clip: its spectrogram (the clip is the detection, with no margin) and
-// the clip itself in the player.
+// Browsers play WAVE files everywhere; AIFF and the raw clip formats they do not.
+bool browsersPlay(const fs::path& clip) {
+    std::string extension = clip.extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".wav";
+}
+
+// Shows one clip: its spectrogram (the clip is the detection, with no margin) and the
+// clip itself in the player, or a WAVE copy of it where browsers cannot play it.
 bool addClip(const Arguments& arguments, long long number, DetectionMediaMaker& maker,
              std::vector<double>& samples, Detection& detection, std::string& problem) {
     if (detection.file.find('/') != std::string::npos || detection.file == "..") {
@@ -107,10 +115,14 @@ bool addClip(const Arguments& arguments, long long number, DetectionMediaMaker& 
     const fs::path clip = fs::path(arguments.clipFolder) / detection.file;
     detection.beginPath = clip.string();
     if (!readClip(clip.string(), samples, problem)) return false;
-    std::error_code error;
-    detection.audioFile =
-        fs::relative(fs::absolute(clip), fs::absolute(arguments.reportFolder), error).generic_string();
-    return maker.make(number, samples.data(), samples.size(), 0, samples.size(), false, detection, problem);
+    const bool playable = browsersPlay(clip);
+    if (playable) {
+        std::error_code error;
+        detection.audioFile =
+            fs::relative(fs::absolute(clip), fs::absolute(arguments.reportFolder), error).generic_string();
+    }
+    return maker.make(number, samples.data(), samples.size(), 0, samples.size(), !playable, detection,
+                      problem);
 }
 
 }  // namespace
@@ -162,7 +174,8 @@ int reportMain(int argc, char** argv) {
         std::fprintf(stderr, "brakmoor7 report: %s\n", problem.c_str());
         return 1;
     }
-    std::printf("%s/index.html: %zu detections\n", arguments.reportFolder.c_str(), detections.size());
+    std::printf("%s/index.html: %zu detection%s\n", arguments.reportFolder.c_str(), detections.size(),
+                detections.size() == 1 ? "" : "s");
     return summary.filesWithErrors.empty() ? 0 : 2;
 }
 
