@@ -15,6 +15,8 @@ namespace bm7::report {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 // Best score first; a NaN score (no ratio was ever measured) ranks last; equal scores
 // keep scan order, so the ranking is the same on every run.
 std::vector<RankedDetection> ranked(const std::vector<Detection>& detections) {
@@ -76,7 +78,7 @@ std::string pageFileName(std::size_t page) {
 bool writeReportPages(const std::string& reportFolder, const ScanSummary& summary,
                       const std::vector<Detection>& detections, std::string& problem) {
     std::error_code error;
-    std::filesystem::create_directories(reportFolder, error);
+    fs::create_directories(reportFolder, error);
     if (error) {
         problem = "cannot create " + reportFolder + ": " + error.message();
         return false;
@@ -92,6 +94,9 @@ bool writeReportPages(const std::string& reportFolder, const ScanSummary& summar
         const std::string html = pageHtml(summaryHtml, charts, {from, to}, page, pageCount, rows.size());
         if (!writeFileAtomically(reportFolder + "/" + pageFileName(page), html, problem)) return false;
     }
+    // Pages left from an earlier, longer report would link to a ranking that is gone.
+    std::size_t stale = pageCount + 1;
+    while (fs::remove(reportFolder + "/" + pageFileName(stale), error)) ++stale;
     return true;
 }
 

@@ -144,6 +144,14 @@ TEST_F(Pages, TextFromTheDataIsEscapedEverywhere) {
     EXPECT_NE(text.find("src=\"spectrograms/a%20%22b%22%20%231.png\""), std::string::npos);
 }
 
+TEST_F(Pages, PagesOfAnEarlierLongerReportAreRemoved) {
+    write(detections(1200));
+    write(detections(600));
+    EXPECT_TRUE(std::filesystem::exists(folder + "/index-2.html"));
+    EXPECT_FALSE(std::filesystem::exists(folder + "/index-3.html"));
+    EXPECT_EQ(page(2).find("index-3.html"), std::string::npos);
+}
+
 TEST_F(Pages, NoDetectionsStillGiveOnePage) {
     write({});
     EXPECT_NE(page(1).find("No detections."), std::string::npos);
