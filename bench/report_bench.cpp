@@ -33,7 +33,7 @@ void makeDetectionMedia(benchmark::State& state) {
     bm7::report::Detection detection;
     std::string problem;
     for (auto _ : state) {
-        if (!maker.make(1, samples.data(), samples.size(), kMargin, kMargin + kDetectionSamples,
+        if (!maker.make("media/site/recording/000", samples.data(), samples.size(), kMargin, kMargin + kDetectionSamples,
                         state.range(0) != 0, detection, problem))
             state.SkipWithError(problem.c_str());
     }
@@ -51,8 +51,9 @@ void writePagesOf100Detections(benchmark::State& state) {
         detection.beginDateTime = "2026-05-12T0" + std::to_string(i % 10) + ":31:07.250-05:00";
         detection.songRatio = static_cast<double>(i % 37) / 4.0;
         detection.peakLevelDb = -60.0 + static_cast<double>(i % 41);
-        detection.imageFile = bm7::report::spectrogramFileName(static_cast<long long>(i + 1));
-        detection.audioFile = bm7::report::detectionAudioFileName(static_cast<long long>(i + 1));
+        const std::string stem = bm7::report::detectionMediaStem(detection.file, i);
+        detection.imageFile = stem + ".png";
+        detection.audioFile = stem + ".wav";
     }
     const std::string folder = scratchFolder();
     bm7::report::ScanSummary summary;

@@ -20,10 +20,10 @@ bool makeParent(const std::string& path, std::string& problem) {
 DetectionMediaMaker::DetectionMediaMaker(std::string reportFolder)
     : reportFolder_(std::move(reportFolder)) {}
 
-bool DetectionMediaMaker::make(long long number, const double* samples, std::size_t count,
+bool DetectionMediaMaker::make(const std::string& stem, const double* samples, std::size_t count,
                                std::size_t begin, std::size_t end, bool writeAudio,
                                Detection& detection, std::string& problem) {
-    const std::string image = spectrogramFileName(number);
+    const std::string image = stem + ".png";
     const std::string imagePath = reportFolder_ + "/" + image;
     if (!makeParent(imagePath, problem) ||
         !renderer_.render(samples, count, begin, end, imagePath, problem)) {
@@ -31,7 +31,7 @@ bool DetectionMediaMaker::make(long long number, const double* samples, std::siz
     }
     detection.imageFile = image;
     if (!writeAudio) return true;
-    const std::string audio = detectionAudioFileName(number);
+    const std::string audio = stem + ".wav";
     const std::string audioPath = reportFolder_ + "/" + audio;
     if (!makeParent(audioPath, problem) ||
         !audioWriter_.write(samples, count, kSpectrogramSampleRate, audioPath, problem)) {

@@ -18,11 +18,12 @@ public:
     // `reportFolder` must exist; the maker creates its subfolders.
     explicit DetectionMediaMaker(std::string reportFolder);
 
-    // `samples` at 22050 Hz scaled to +-1 hold detection `number` at begin ... end - 1,
-    // with up to kMarginSeconds of audio on each side. Sets `detection`'s imageFile and,
-    // with `writeAudio`, its audioFile, each only once its file is written whole. On
-    // failure `problem` says why; whatever was written stays usable.
-    bool make(long long number, const double* samples, std::size_t count, std::size_t begin,
+    // `samples` at 22050 Hz scaled to +-1 hold the detection at begin ... end - 1, with
+    // up to kMarginSeconds of audio on each side. Writes `stem` (detectionMediaStem)
+    // .png and, with `writeAudio`, .wav, and sets `detection`'s imageFile and audioFile
+    // to them, each only once its file is written whole. On failure `problem` says why;
+    // whatever was written stays usable.
+    bool make(const std::string& stem, const double* samples, std::size_t count, std::size_t begin,
               std::size_t end, bool writeAudio, Detection& detection, std::string& problem);
 
 private:

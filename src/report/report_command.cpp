@@ -106,7 +106,7 @@ bool browsersPlay(const fs::path& clip) {
 
 // Shows one clip: its spectrogram (the clip is the detection, with no margin) and the
 // clip itself in the player, or a WAVE copy of it where browsers cannot play it.
-bool addClip(const Arguments& arguments, long long number, DetectionMediaMaker& maker,
+bool addClip(const Arguments& arguments, DetectionMediaMaker& maker,
              std::vector<double>& samples, Detection& detection, std::string& problem) {
     if (detection.file.find('/') != std::string::npos || detection.file == "..") {
         problem = "\"" + detection.file + "\" is not a file name in the clip folder";
@@ -121,7 +121,7 @@ bool addClip(const Arguments& arguments, long long number, DetectionMediaMaker& 
         detection.audioFile =
             fs::relative(fs::absolute(clip), fs::absolute(arguments.reportFolder), error).generic_string();
     }
-    return maker.make(number, samples.data(), samples.size(), 0, samples.size(), !playable, detection,
+    return maker.make(detectionMediaStem(detection.file, 0), samples.data(), samples.size(), 0, samples.size(), !playable, detection,
                       problem);
 }
 
@@ -160,7 +160,7 @@ int reportMain(int argc, char** argv) {
         Detection& detection = detections.back();
         streamEnd = std::max(streamEnd, detection.endS);
         if (row.clip.empty()) continue;
-        if (addClip(arguments, static_cast<long long>(detections.size()), maker, samples, detection, problem)) {
+        if (addClip(arguments, maker, samples, detection, problem)) {
             ++summary.fileCount;
         } else {
             std::fprintf(stderr, "brakmoor7 report: %s\n", problem.c_str());

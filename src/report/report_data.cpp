@@ -1,25 +1,19 @@
 #include "report/report_data.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace bm7::report {
 
-namespace {
-
-std::string numbered(const char* folder, long long number, const char* extension) {
-    char name[64];
-    std::snprintf(name, sizeof name, "%s/%06lld.%s", folder, number, extension);
-    return name;
-}
-
-}  // namespace
-
-std::string spectrogramFileName(long long number) {
-    return numbered("spectrograms", number, "png");
-}
-
-std::string detectionAudioFileName(long long number) {
-    return numbered("audio", number, "wav");
+std::string detectionMediaStem(const std::string& file, std::size_t index) {
+    std::filesystem::path stem = "media";
+    for (const auto& part : std::filesystem::path(file).replace_extension().relative_path()) {
+        if (part.empty() || part == ".") continue;
+        stem /= part == ".." ? std::filesystem::path("__") : part;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "%03zu", index);
+    return (stem / name).generic_string();
 }
 
 }  // namespace bm7::report

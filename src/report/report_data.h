@@ -3,6 +3,7 @@
 // the media files the report keeps beside its pages.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -39,9 +40,11 @@ struct Detection {
     std::string audioFile;
 };
 
-// Where the report keeps what it makes for detection `number` (1, 2, ... in scan
-// order), relative to the report folder.
-std::string spectrogramFileName(long long number);
-std::string detectionAudioFileName(long long number);
+// Where the report keeps the media of detection `index` (0, 1, ...) of recording
+// `file`: a path without extension, relative to the report folder, under "media/" in
+// folders that mirror the recordings', as the clips do. It depends on nothing but the
+// recording and the detection, so a scan resumed or run again over other files keeps
+// every image with its detection. Components ".." and "." are neutralised.
+std::string detectionMediaStem(const std::string& file, std::size_t index);
 
 }  // namespace bm7::report

@@ -90,11 +90,11 @@ def main(program, scratch):
     folder = os.path.join(scratch, "clips")
     rows = clip_folder.make(folder)
     subprocess.run([program, "report", folder], check=True, stdout=subprocess.DEVNULL)
-    images = os.path.join(folder, "report", "spectrograms")
-    names = sorted(os.listdir(images))
+    media = os.path.join(folder, "report", "media")
+    names = sorted(os.path.join(top, name) for top, _, files in os.walk(media) for name in files)
     assert len(names) == sum(1 for row in rows if row["clip"]), names
     for name in names:
-        check_image(os.path.join(images, name))
+        check_image(name)
     print("%d spectrograms decode and show the tone and the marks" % len(names))
     check_missing_clip(program, folder, rows)
 

@@ -160,3 +160,16 @@ TEST_F(Pages, NoDetectionsStillGiveOnePage) {
 
 }  // namespace
 }  // namespace bm7::report
+
+namespace bm7::report {
+namespace {
+
+TEST(MediaStem, MirrorsTheRecordingsFoldersAndStaysInsideTheReport) {
+    EXPECT_EQ(detectionMediaStem("site 1/2026/rec.wav", 3), "media/site 1/2026/rec/003");
+    EXPECT_EQ(detectionMediaStem("Dick_000.00.38_00.wav", 0), "media/Dick_000.00.38_00/000");
+    EXPECT_EQ(detectionMediaStem("../../etc/x.wav", 12), "media/__/__/etc/x/012");
+    EXPECT_EQ(detectionMediaStem("/abs/./y.flac", 1000), "media/abs/y/1000");
+}
+
+}  // namespace
+}  // namespace bm7::report
