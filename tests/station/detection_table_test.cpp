@@ -7,17 +7,11 @@
 #include <sstream>
 #include <string>
 
+#include "support/file_contents.h"
 #include "support/scratch_directory.h"
 
 namespace bm7::station {
 namespace {
-
-std::string contentsOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TableRow exampleRow(const std::string& clip) {
     TableRow row;
@@ -45,7 +39,7 @@ TEST(DetectionTable, ANewTableGetsItsHeaderOnceAndRowsAsTheyCome) {
     DetectionTable reopened;
     ASSERT_TRUE(reopened.open(scratch / "detections.csv", problem)) << problem;
     ASSERT_TRUE(reopened.append(exampleRow(""), problem));
-    EXPECT_EQ(contentsOf(scratch / "detections.csv"),
+    EXPECT_EQ(testing::fileContents(scratch / "detections.csv"),
               kHeader + kRow + "2026-12-08T23:15:07.250Z,3.400000,1.250000,0.8123,-31.46,\n");
 }
 
@@ -56,7 +50,7 @@ TEST(DetectionTable, APartialLastLineFromAPowerCutIsDropped) {
     DetectionTable table;
     ASSERT_TRUE(table.open(scratch / "detections.csv", problem)) << problem;
     ASSERT_TRUE(table.append(exampleRow("Dick_2026-12-08_23.15.07_00.wav"), problem));
-    EXPECT_EQ(contentsOf(scratch / "detections.csv"), kHeader + kRow + kRow);
+    EXPECT_EQ(testing::fileContents(scratch / "detections.csv"), kHeader + kRow + kRow);
 }
 
 TEST(DetectionTable, AnEmptyFileOrOneCutInsideItsHeaderStartsOver) {
@@ -67,7 +61,7 @@ TEST(DetectionTable, AnEmptyFileOrOneCutInsideItsHeaderStartsOver) {
         std::string problem;
         DetectionTable table;
         ASSERT_TRUE(table.open(scratch / name, problem)) << problem;
-        EXPECT_EQ(contentsOf(scratch / name), kHeader) << name;
+        EXPECT_EQ(testing::fileContents(scratch / name), kHeader) << name;
     }
 }
 

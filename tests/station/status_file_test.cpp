@@ -10,6 +10,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/file_contents.h"
 #include "support/scratch_directory.h"
 
 namespace bm7::station {
@@ -73,10 +74,8 @@ TEST(StatusFile, TheFileIsReplacedWhole) {
     ASSERT_TRUE(writeStatusFile(scratch / "brakmoor7.prom", status, problem)) << problem;
     status.up = false;
     ASSERT_TRUE(writeStatusFile(scratch / "brakmoor7.prom", status, problem)) << problem;
-    std::ifstream in(scratch / "brakmoor7.prom");
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_EQ(parseExposition(text.str()).at("brakmoor7_up"), "0");
+    EXPECT_EQ(parseExposition(testing::fileContents(scratch / "brakmoor7.prom")).at("brakmoor7_up"),
+              "0");
 }
 
 }  // namespace
