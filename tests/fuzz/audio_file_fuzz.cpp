@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "audio/audio_file_reader.h"
+#include "audio/wave_chunk_check.h"
 #include "scan/start_time.h"
 
 namespace {
@@ -50,6 +51,8 @@ private:
 
 // Reads the start time; true when the file's rate can hold song.
 bool readStartTime(const std::string& path) {
+    std::string problem;
+    if (!bm7::waveChunksFit(path, problem)) return false;
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr) return true;  // the reader must refuse it cleanly
