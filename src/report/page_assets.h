@@ -48,6 +48,10 @@ inline constexpr const char* kPageScript = R"js(
     return direction * (a - b);
   }
   headers.forEach(function (header, column) {
+    header.tabIndex = 0;
+    header.addEventListener('keydown', function (event) {
+      if (event.key === 'Enter' || event.key === ' ') { event.preventDefault(); header.click(); }
+    });
     header.addEventListener('click', function () {
       const ascending = header.getAttribute('aria-sort') !== 'ascending';
       const direction = ascending ? 1 : -1;
