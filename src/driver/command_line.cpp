@@ -27,6 +27,10 @@ constexpr OptionSpec kProgramOptions[] = {
      "clip file format: wav, mac, nmx, txt, txt16, flt, bin or aif (default wav)"},
     {"stamp", "MODE",
      "clip name time stamp: stream (time since start), utc or local (default stream)"},
+    {"min-free", "SIZE",
+     "keep SIZE free on the clips' disk, refusing clips below it: bytes with k, M or G, "
+     "or a share such as 2% (default 1%, at least 64M)"},
+    {"keep-days", "N", "delete this program's clips older than N days, checked hourly"},
 };
 
 const OptionSpec* findOption(std::span<const OptionSpec> options, const std::string& name) {

@@ -16,11 +16,6 @@ constexpr std::string_view kTemporaryEnding = ".part";
 
 std::atomic<unsigned> temporaryCount{0};
 
-std::string folderOf(const std::string& path) {
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    return folder.empty() ? "." : folder;
-}
-
 // The rename is only durable once the folder's entry is on disk too.
 void syncFolder(const std::string& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -31,20 +26,28 @@ void syncFolder(const std::string& folder) {
 
 }  // namespace
 
+std::string folderOf(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
 bool isTemporaryFileName(std::string_view fileName) {
     return fileName.size() > 1 + kTemporaryEnding.size() && fileName.front() == '.' &&
            fileName.ends_with(kTemporaryEnding);
 }
 
-AtomicFile::~AtomicFile() { abandon(); }
+AtomicFile::~AtomicFile() {
+    abandon();
+}
 
 bool AtomicFile::open(const std::string& finalPath, std::string& problem) {
     abandon();
     error_ = 0;
+    renameFailed_ = false;
     finalPath_ = finalPath;
     const std::filesystem::path target(finalPath);
-    const std::string unique = std::to_string(::getpid()) + "-" +
-                               std::to_string(temporaryCount.fetch_add(1));
+    const std::string unique =
+        std::to_string(::getpid()) + "-" + std::to_string(temporaryCount.fetch_add(1));
     temporaryPath_ = (target.parent_path() / ("." + target.filename().string() + "." + unique +
                                               std::string(kTemporaryEnding)))
                          .string();
@@ -77,7 +80,9 @@ bool AtomicFile::commit(std::string& problem, bool written) {
         return fail(finalPath_, problem);
     }
     if (std::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
-        return fail(finalPath_, problem);
+        fail(finalPath_, problem);
+        renameFailed_ = true;
+        return false;
     }
     temporaryPath_.clear();
     syncFolder(folderOf(finalPath_));
@@ -102,8 +107,7 @@ bool AtomicFile::fail(const std::string& path, std::string& problem) {
     return false;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view contents,
-                         std::string& problem) {
+bool writeFileAtomically(const std::string& path, std::string_view contents, std::string& problem) {
     AtomicFile file;
     if (!file.open(path, problem)) return false;
     const bool written =

@@ -6,6 +6,7 @@
 
 #include "files/clip_name.h"
 #include "files/clip_writers.h"
+#include "files/file_guard.h"
 #include "files/text_param.h"
 
 namespace bm7 {
@@ -44,23 +45,48 @@ std::string clipStem(const BlockRecord& block, const ClipRange& run, std::time_t
            clipStamp(paramInt(block, kClipStampMode), seconds, now);
 }
 
-void saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce, std::time_t now) {
+std::string clipDirectory(const BlockRecord& block) {
+    TextBuffer directory;
+    return readTextParam(block, kClipDirectory, directory);
+}
+
+// A clip that finds no room is given up and the run goes on; any other failure ends it.
+void reportClipFailure(BlockRecord& block, FileGuard* guard, const char* failure,
+                       const ClipWriteReport& report) {
+    if (guard == nullptr) {
+        reportError(block, failure);
+    } else if (isSpaceError(report.error)) {
+        guard->clipRefused(clipDirectory(block), report.error);
+    } else {
+        reportError(block, guard->failure(failure, report.detail));
+    }
+}
+
+// Returns the name the clip was saved under; empty when it was not saved.
+std::string saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce,
+                     std::time_t now) {
     const ClipFormat* format = clipFormat(paramInt(block, kClipFormatCode));
-    if (format == nullptr) return;
+    if (format == nullptr) return "";
+    FileGuard* guard = fileGuardOf(block);
     std::string name;
     try {
+        if (guard != nullptr && !guard->roomForClip(clipDirectory(block))) return "";
         name = freeClipName(clipStem(block, run, now), format->extension);
     } catch (const std::bad_alloc&) {
         reportError(block, kClipCreateError);
-        return;
+        return "";
     }
-    if (const char* failure = format->write(name.c_str(), clipSamples(block, run))) {
-        reportError(block, failure);
-        return;
+    ClipWriteReport report;
+    if (guard != nullptr) report.pauseBeforeRename = guard->pauseBeforeRename;
+    if (const char* failure = format->write(name.c_str(), clipSamples(block, run), &report)) {
+        reportClipFailure(block, guard, failure, report);
+        return "";
     }
     // Flushed at once: the console of an unattended run may be a pipe or a file.
     std::fprintf(announce, "Saved clip %s\n", name.c_str());
     std::fflush(announce);
+    if (guard != nullptr) guard->clipSaved(clipDirectory(block));
+    return name;
 }
 
 void initializeSizes(BlockRecord* block) {
@@ -71,7 +97,7 @@ void initializeSizes(BlockRecord* block) {
     block->sampleTimeCount = 1;
     block->integerWorkCount = 1;
     block->realWorkCount = 0;
-    block->pointerWorkCount = 0;
+    block->pointerWorkCount = 1;  // the run's FileGuard, when the model gives one
     block->inputCount = 2;
     block->outputCount = 0;
     block->inputPorts[0].width = paramInt(*block, kClipChannels) * windowLength;

@@ -11,6 +11,7 @@
 #include "audio/capture_layer.h"
 #include "driver/block.h"
 #include "driver/model.h"
+#include "files/file_guard.h"
 #include "files/file_settings.h"
 #include "model/parameters.h"
 #include "model/stored_spectra.h"
@@ -183,6 +184,7 @@ private:
     void writeLevel();
     void computeHourlyLevel();
     void updateTail(ModulationSignals& filter, double* overlapTail);
+    void hourlyFileChecks();
 
     void buildChildren();
     void layOutSignals();
@@ -216,6 +218,7 @@ private:
     void** levelPositions_ = nullptr;  // read position, write position, as element addresses
     double branchAEnable_ = 0.0;
     CaptureLayer* captureLayer_ = nullptr;
+    FileGuard fileGuard_;       // reached by Clip & Save and To Log File
     std::string startProblem_;  // keeps a start-up message alive for the error slot
 };
 
