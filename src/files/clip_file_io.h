@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "files/atomic_file.h"
@@ -66,7 +67,8 @@ const char* writeClipFile(const char* fileName, ClipWriteReport* report, Body bo
         }
     }
     if (failure != nullptr && report != nullptr) {
-        report->detail = problem;
+        // The clip's own name: the temporary one means nothing to a user.
+        report->detail = std::string(fileName) + ": " + std::strerror(file.error());
         report->error = file.error();
     }
     return failure;

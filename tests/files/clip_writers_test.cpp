@@ -400,8 +400,7 @@ TEST(ClipFailures, EveryFormatReportsAFileItCannotCreateWithTheFileAndTheReason)
                      "Error creating clip file")
             << code;
         EXPECT_EQ(report.error, ENOENT);
-        EXPECT_NE(report.detail.find(dir / "missing/"), std::string::npos) << report.detail;
-        EXPECT_NE(report.detail.find("No such file or directory"), std::string::npos);
+        EXPECT_EQ(report.detail, name + ": No such file or directory");
     }
 }
 
