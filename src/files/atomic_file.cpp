@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 namespace bm7 {
 
@@ -29,6 +30,16 @@ void syncFolder(const std::string& folder) {
 std::string folderOf(const std::string& path) {
     const std::string folder = std::filesystem::path(path).parent_path().string();
     return folder.empty() ? "." : folder;
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator entry(folder, error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        names.push_back(entry->path().filename().string());
+    }
+    return names;
 }
 
 bool isTemporaryFileName(std::string_view fileName) {

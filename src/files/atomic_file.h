@@ -8,11 +8,16 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bm7 {
 
 // The folder a path's file is in; "." for a bare file name.
 std::string folderOf(const std::string& path);
+
+// The names of the entries of `folder`, as far as it can be read; never throws a
+// file-system error, so a folder that vanishes mid-listing cannot end a run.
+std::vector<std::string> namesIn(const std::string& folder);
 
 // Whether a file name (without folder) is one of the temporary names used here:
 // ".NAME.<unique>.part". Folder listings skip them; a start-up may remove stale ones.

@@ -1,14 +1,14 @@
 #include "files/clip_retention.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 #include <vector>
 
+#include "files/atomic_file.h"
 #include "files/clip_save.h"
 #include "files/clip_writers.h"
 #include "files/text_param.h"
@@ -64,18 +64,18 @@ bool isOwnClipName(std::string_view fileName, std::string_view prefix) {
 int removeOldClips(const std::string& folder, const std::string& prefix, int days,
                    std::time_t now) {
     const std::time_t cutoff = now - static_cast<std::time_t>(days) * 86400;
-    std::vector<std::pair<std::time_t, std::filesystem::path>> old;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (!isOwnClipName(entry.path().filename().string(), prefix)) continue;
+    std::vector<std::pair<std::time_t, std::string>> old;
+    for (const std::string& name : namesIn(folder)) {
+        if (!isOwnClipName(name, prefix)) continue;
+        const std::string path = folder + "/" + name;
         struct stat status {};
-        if (::lstat(entry.path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
-        if (status.st_mtime < cutoff) old.emplace_back(status.st_mtime, entry.path());
+        if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+        if (status.st_mtime < cutoff) old.emplace_back(status.st_mtime, path);
     }
     std::sort(old.begin(), old.end());
     int removed = 0;
     for (const auto& clip : old) {
-        if (std::filesystem::remove(clip.second, error)) ++removed;
+        if (::unlink(clip.second.c_str()) == 0) ++removed;
     }
     return removed;
 }

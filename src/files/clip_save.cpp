@@ -63,19 +63,13 @@ void reportClipFailure(BlockRecord& block, FileGuard* guard, const char* failure
 }
 
 // Returns the name the clip was saved under; empty when it was not saved.
-std::string saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce,
-                     std::time_t now) {
+std::string writeClip(BlockRecord& block, const ClipRange& run, std::FILE* announce,
+                      std::time_t now) {
     const ClipFormat* format = clipFormat(paramInt(block, kClipFormatCode));
     if (format == nullptr) return "";
     FileGuard* guard = fileGuardOf(block);
-    std::string name;
-    try {
-        if (guard != nullptr && !guard->roomForClip(clipDirectory(block))) return "";
-        name = freeClipName(clipStem(block, run, now), format->extension);
-    } catch (const std::bad_alloc&) {
-        reportError(block, kClipCreateError);
-        return "";
-    }
+    if (guard != nullptr && !guard->roomForClip(clipDirectory(block))) return "";
+    const std::string name = freeClipName(clipStem(block, run, now), format->extension);
     ClipWriteReport report;
     if (guard != nullptr) report.pauseBeforeRename = guard->pauseBeforeRename;
     if (const char* failure = format->write(name.c_str(), clipSamples(block, run), &report)) {
@@ -87,6 +81,18 @@ std::string saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announ
     std::fflush(announce);
     if (guard != nullptr) guard->clipSaved(clipDirectory(block));
     return name;
+}
+
+// Names and messages are built on the heap; running out of it must not unwind through
+// the block.
+std::string saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce,
+                     std::time_t now) {
+    try {
+        return writeClip(block, run, announce, now);
+    } catch (const std::bad_alloc&) {
+        reportError(block, kClipCreateError);
+        return "";
+    }
 }
 
 void initializeSizes(BlockRecord* block) {

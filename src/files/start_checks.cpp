@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "driver/command_line.h"
 #include "files/atomic_file.h"
@@ -60,14 +58,12 @@ std::string checkLogWritable(const std::string& logFile) {
 }
 
 int removeStaleTemporaryFiles(const std::string& folder) {
-    std::error_code error;
     int removed = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        const std::string name = entry.path().filename().string();
+    for (const std::string& name : namesIn(folder)) {
         if (!isTemporaryFileName(name)) continue;
         const pid_t writer = writerOf(name);
         if (writer == 0 || isRunning(writer)) continue;
-        if (std::filesystem::remove(entry.path(), error)) ++removed;
+        if (::unlink((folder + "/" + name).c_str()) == 0) ++removed;
     }
     return removed;
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "driver/command_line.h"
 #include "files/file_guard.h"
@@ -83,24 +84,24 @@ void initializeSizes(BlockRecord* block) {
     block->inputPorts[0].directFeedthrough = 0;
 }
 
-void update(BlockRecord* block, int) {
-    FileGuard* guard = fileGuardOf(*block);
-    const std::string line = logLine(*block, std::time(nullptr));
-    const std::string name = logFileName(*block);
+void appendThisHoursLine(BlockRecord& block) {
+    FileGuard* guard = fileGuardOf(block);
+    const std::string line = logLine(block, std::time(nullptr));
+    const std::string name = logFileName(block);
     const std::string kept = guard != nullptr ? guard->keptLogLines() : "";
     const LogAppend result = appendWholeLines(name, kept + line);
     if (result.failure != nullptr) {
-        reportLogFailure(*block, guard, result, line);
+        reportLogFailure(block, guard, result, line);
     } else if (guard != nullptr) {
         guard->keptLogLinesWritten(name);
     }
 }
 
 // Lines still kept at the end of a run get one more try, and are shown rather than lost.
-void terminate(BlockRecord* block) {
-    FileGuard* guard = fileGuardOf(*block);
+void writeKeptLines(BlockRecord& block) {
+    FileGuard* guard = fileGuardOf(block);
     if (guard == nullptr || guard->keptLogLines().empty()) return;
-    const std::string name = logFileName(*block);
+    const std::string name = logFileName(block);
     if (appendWholeLines(name, guard->keptLogLines()).failure == nullptr) {
         guard->keptLogLinesWritten(name);
         return;
@@ -108,6 +109,23 @@ void terminate(BlockRecord* block) {
     std::fprintf(guard->warnings(), "%s: warning: these lines could not be appended to %s:\n%s",
                  kModelName, name.c_str(), guard->keptLogLines().c_str());
     std::fflush(guard->warnings());
+}
+
+// The line is built on the heap; running out of it must not unwind through the block.
+void update(BlockRecord* block, int) {
+    try {
+        appendThisHoursLine(*block);
+    } catch (const std::bad_alloc&) {
+        reportError(*block, kLogWriteError);
+    }
+}
+
+void terminate(BlockRecord* block) {
+    try {
+        writeKeptLines(*block);
+    } catch (const std::bad_alloc&) {
+        // Nothing is left to tell it with.
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <utility>
 
 #include "audio/sound_input.h"
@@ -563,10 +564,15 @@ void DetectorModel::update(int task) {
     }
 }
 
+// Hourly housekeeping builds names on the heap; a failure to get memory skips an hour
+// rather than unwinding through the step.
 void DetectorModel::hourlyFileChecks() {
-    fileGuard_.reportRefusals();
-    if (settings_.files.keepDays > 0) {
-        removeOldClips(child(kClipSave), settings_.files.keepDays, std::time(nullptr), stdout);
+    try {
+        fileGuard_.reportRefusals();
+        if (settings_.files.keepDays > 0) {
+            removeOldClips(child(kClipSave), settings_.files.keepDays, std::time(nullptr), stdout);
+        }
+    } catch (const std::bad_alloc&) {
     }
 }
 
