@@ -32,6 +32,10 @@ constexpr OptionSpec kProgramOptions[] = {
      "directory)"},
     {"status-file", "FILE",
      "status in the Prometheus text format, rewritten every minute of audio (default none)"},
+    {"min-free", "SIZE",
+     "keep SIZE free on the clips' disk, refusing clips below it: bytes with k, M or G, "
+     "or a share such as 2% (default 1%, at least 64M)"},
+    {"keep-days", "N", "delete this program's clips older than N days, checked hourly"},
 };
 
 const OptionSpec* findOption(std::span<const OptionSpec> options, const std::string& name) {
