@@ -21,19 +21,20 @@ constexpr OptionSpec kScanOptions[] = {
     {"channel", "N", "analyse channel N of each recording (1 = the first, the default)"},
     {"clips", nullptr, "save a clip of each detection under DIR/clips/"},
     {"clip-format", "FORMAT",
-     "clip file format: wav, mac, nmx, txt, txt16, flt, bin or aif (default wav)"},
+     "clip file format: wav, mac, nmx, txt, txt16, flt, bin or aif\n"
+     "(default wav)"},
     {"prefix", "TEXT", "start of each clip's name (default Dick)"},
     {"stamp", "MODE",
-     "clip names carry the recording's date-time in utc or local (--time-zone) time "
-     "(default utc)"},
+     "clip names carry the recording's date-time in utc or local\n"
+     "(--time-zone) time (default utc)"},
     {"time-zone", "ZONE",
-     "zone of times without an offset, such as in file names: UTC (the default) or an "
-     "IANA name such as America/Chicago"},
-    {"force", nullptr, "analyse every recording again, even those a previous scan finished"},
+     "zone of times without an offset, such as in file names:\n"
+     "UTC (the default) or an IANA name such as America/Chicago"},
+    {"force", nullptr, "analyse every recording again, even those an earlier scan\nfinished"},
     {"quiet", nullptr, "print no progress, only problems and the summary"},
     {"shard", "K/N",
-     "analyse only the K-th of N equal shares of the recordings, and write no tables "
-     "(for running one scan on N machines)"},
+     "analyse only the K-th of N equal shares of the recordings and\n"
+     "write no tables (for running one scan on N machines)"},
 };
 
 bool readInteger(const std::string& text, int lowest, int highest, int& value) {
@@ -139,7 +140,12 @@ void printScanHelp(std::FILE* out) {
     for (const OptionSpec& option : kScanOptions) {
         std::string left = std::string("--") + option.name;
         if (option.valueName != nullptr) left += std::string(" ") + option.valueName;
-        std::fprintf(out, "  %-20s %s\n", left.c_str(), option.help);
+        std::string help = option.help;
+        for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at)) {
+            help.insert(at + 1, 23, ' ');
+            at += 24;
+        }
+        std::fprintf(out, "  %-20s %s\n", left.c_str(), help.c_str());
     }
     std::fputs(
         "\nexit status: 0 every recording analysed; 2 finished, but some recordings had\n"
