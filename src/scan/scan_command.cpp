@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -267,6 +268,20 @@ bool prepareOutputFolder(const std::string& folder, std::string& problem) {
     return true;
 }
 
+// A scan of a folder holding its own output folder must not take its clips for
+// recordings, or a second run would analyse what the first one wrote.
+void leaveOutOutputFolder(const std::string& outputFolder, WalkReport& walk) {
+    std::error_code error;
+    const fs::path output = fs::weakly_canonical(outputFolder, error);
+    if (error) return;
+    std::erase_if(walk.recordings, [&](const FoundRecording& recording) {
+        std::error_code ignored;
+        const fs::path path = fs::weakly_canonical(recording.path, ignored);
+        return std::mismatch(output.begin(), output.end(), path.begin(), path.end()).first ==
+               output.end();
+    });
+}
+
 ProgressMode progressMode(const ScanOptions& options) {
     if (options.quiet) return ProgressMode::quiet;
     return ::isatty(::fileno(stderr)) != 0 ? ProgressMode::terminal : ProgressMode::lines;
@@ -290,7 +305,7 @@ int scanMain(int argc, char** argv) {
     TimeZone zone;
     if (!TimeZone::find(options.timeZone, zone, problem)) return cannotRun(problem);
 
-    const WalkReport walk = findRecordings(options.paths);
+    WalkReport walk = findRecordings(options.paths);
     for (const std::string& missing : walk.missing) {
         std::fprintf(stderr, "%s scan: %s: no such file or folder\n", kModelName, missing.c_str());
     }
@@ -299,6 +314,7 @@ int scanMain(int argc, char** argv) {
         std::fprintf(stderr, "%s scan: %s\n", kModelName, walkProblem.c_str());
     }
     if (!prepareOutputFolder(options.outputFolder, problem)) return cannotRun(problem);
+    leaveOutOutputFolder(options.outputFolder, walk);
     Journal journal;
     if (!journal.open(options.outputFolder, problem)) return cannotRun(problem);
 

@@ -410,6 +410,19 @@ TEST(ScanOfALongBout, GivesTheWholeRunInTheTableWhileTheClipKeepsItsWindow) {
     EXPECT_LE(clipSamples, 32768U);
 }
 
+TEST(ScanOfAFolderHoldingItsOutput, NeverTakesItsOwnClipsForRecordings) {
+    const ScratchDirectory scratch;
+    writeWave(scratch / "SMM03873_20260512_043000.wav", demo());
+    const std::vector<std::string> arguments = {"scan", "--clips", "--out", scratch / "out",
+                                                scratch.path().string()};
+    ASSERT_EQ(runToEnd(arguments, scratch / "stdout.txt").status, 0);
+    const std::string files = fileText(scratch.path() / "out/files.csv");
+    const Finished again = runToEnd(arguments, scratch / "stdout.txt");
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(fileText(scratch.path() / "out/files.csv"), files);
+    EXPECT_EQ(std::count(files.begin(), files.end(), '\n'), 2);
+}
+
 TEST(ScanOfALongRecording, StreamsTwoHoursInFlatMemory) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizers' own memory hides the scan's";
