@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "audio/wave_chunk_check.h"
 #include "driver/frame_loop.h"
 
 namespace bm7 {
@@ -89,6 +90,9 @@ bool AudioFileReader::open(const std::string& path, int channel, double sampleRa
     warning_.clear();
     framesRead_ = 0;
     announcedFrames_ = 0;
+    if (std::string damaged; !waveChunksFit(path, damaged)) {
+        return refuse(AudioFileFailure::unreadable, damaged, problem);
+    }
     SF_INFO info{};
     std::string error;
     file_ = openFile(path, info, error);

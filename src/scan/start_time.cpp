@@ -1,10 +1,5 @@
 #include "scan/start_time.h"
 
-#include <date/date.h>
-
-#include <cmath>
-#include <cstdio>
-
 #include "scan/wall_clock.h"
 
 namespace bm7::scan {

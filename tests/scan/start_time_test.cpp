@@ -39,6 +39,9 @@ TEST(TimeZones, UtcNeedsNoDatabaseAndUnknownNamesAreRefusedWithTheName) {
     EXPECT_FALSE(TimeZone::find("America/Atlantis", zone, problem));
     EXPECT_NE(problem.find("\"America/Atlantis\""), std::string::npos) << problem;
     EXPECT_TRUE(zone.isUtc());
+    for (const char* bad : {"", "../zoneinfo/UTC", "/etc/localtime", "America"}) {
+        EXPECT_FALSE(TimeZone::find(bad, zone, problem)) << bad;
+    }
 }
 
 TEST(TimeSources, HaveTheNamesTheFileTableUses) {
