@@ -18,6 +18,7 @@ struct FileSettings {
     std::string clipDirectory = "Calls";
     std::string logFile = "Calls/LogDick.txt";
     std::string stopFile = "stop.txt";
+    std::string clipPrefix = "Dick";
     int clipFormat = 1;  // wav
     int stampMode = 3;   // stream time
     // Clips are written only while the clip folder's file system has more free space
