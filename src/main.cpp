@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "audio/capture_settings.h"
 #include "audio/device_capture.h"
@@ -12,6 +13,7 @@
 #include "files/file_settings.h"
 #include "model/detector_model.h"
 #include "report/report_command.h"
+#include "scan/scan_command.h"
 #include "station/station.h"
 
 namespace {
@@ -26,6 +28,7 @@ int usageError(const std::string& problem) {
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "report") return bm7::report::reportMain(argc - 1, argv + 1);
+    if (argc > 1 && std::string_view(argv[1]) == "scan") return bm7::scan::scanMain(argc - 1, argv + 1);
     bm7::CommandLine commandLine;
     std::string problem;
     switch (bm7::parseCommandLine(argc, argv, bm7::programOptions(), commandLine, problem)) {
