@@ -15,6 +15,9 @@ constexpr double kBinHz = kSpectrogramSampleRate / kSpectrogramWindow;
 // and half the sine's energy lands in each of the two mirrored bins.
 constexpr double kFullScaleMagnitude = kSpectrogramWindow / 4.0;
 constexpr int kDashLength = 4;
+constexpr std::size_t kLevels = 254;
+constexpr std::uint8_t kDetectionMarkIndex = 254;
+constexpr std::uint8_t kBandMarkIndex = 255;
 
 // Dark to bright through purple, red and orange: perceptually ordered, and far from the
 // pure green and cyan of the marks.
@@ -60,8 +63,10 @@ SpectrogramRenderer::SpectrogramRenderer() {
     const double pi = std::acos(-1.0);
     for (int n = 0; n < kSpectrogramWindow; ++n)
         window_[static_cast<std::size_t>(n)] = 0.5 - 0.5 * std::cos(2.0 * pi * n / kSpectrogramWindow);
-    for (std::size_t level = 0; level < palette_.size(); ++level)
-        palette_[level] = paletteColour(static_cast<double>(level) / (palette_.size() - 1));
+    for (std::size_t level = 0; level < kLevels; ++level)
+        palette_[level] = paletteColour(static_cast<double>(level) / (kLevels - 1));
+    palette_[kDetectionMarkIndex] = kDetectionMark;
+    palette_[kBandMarkIndex] = kBandMark;
     prepareComplexFft(kSpectrogramWindow);
 }
 
@@ -69,11 +74,11 @@ bool SpectrogramRenderer::render(const double* samples, std::size_t count, std::
                                  std::size_t end, const std::string& pngPath,
                                  std::string& problem) {
     width_ = spectrogramWidth(count);
-    pixels_.resize(static_cast<std::size_t>(width_) * kSpectrogramRows * 3);
+    pixels_.resize(static_cast<std::size_t>(width_) * kSpectrogramRows);
     for (int column = 0; column < width_; ++column) drawColumn(samples, count, column);
     markBand();
     markDetection(begin, end);
-    if (!encoder_.encode(pixels_.data(), width_, kSpectrogramRows, problem)) return false;
+    if (!encoder_.encode(pixels_.data(), width_, kSpectrogramRows, palette_.data(), problem)) return false;
     const auto& bytes = encoder_.bytes();
     return writeMediaFile(
         pngPath, {reinterpret_cast<const char*>(bytes.data()), bytes.size()}, problem);
@@ -94,8 +99,7 @@ void SpectrogramRenderer::drawColumn(const double* samples, std::size_t count, i
                              (kFullScaleMagnitude * kFullScaleMagnitude);
         const double dbfs = 10.0 * std::log10(power + 1e-30);
         const double position = std::clamp((dbfs - kFloorDbfs) / range, 0.0, 1.0);
-        const auto level = static_cast<std::size_t>(std::lround(position * (palette_.size() - 1)));
-        setPixel(column, kSpectrogramRows - 1 - bin, palette_[level]);
+        setPixel(column, kSpectrogramRows - 1 - bin, static_cast<std::uint8_t>(std::lround(position * (kLevels - 1))));
     }
 }
 
@@ -103,7 +107,7 @@ void SpectrogramRenderer::markBand() {
     for (const double hz : {kBandLowHz, kBandHighHz}) {
         const int row = spectrogramRow(hz);
         for (int column = 0; column < width_; ++column)
-            if (isDash(column)) setPixel(column, row, kBandMark);
+            if (isDash(column)) setPixel(column, row, kBandMarkIndex);
     }
 }
 
@@ -111,15 +115,16 @@ void SpectrogramRenderer::markDetection(std::size_t begin, std::size_t end) {
     for (const std::size_t position : {begin, end}) {
         const int column = spectrogramColumn(position, width_);
         for (int row = 0; row < kSpectrogramRows; ++row)
-            if (isDash(row)) setPixel(column, row, kDetectionMark);
+            if (isDash(row)) setPixel(column, row, kDetectionMarkIndex);
     }
 }
 
-void SpectrogramRenderer::setPixel(int column, int row, Rgb colour) {
-    std::uint8_t* pixel = pixels_.data() + (static_cast<std::size_t>(row) * width_ + column) * 3;
-    pixel[0] = colour.red;
-    pixel[1] = colour.green;
-    pixel[2] = colour.blue;
+void SpectrogramRenderer::setPixel(int column, int row, std::uint8_t index) {
+    pixels_[static_cast<std::size_t>(row) * width_ + column] = index;
+}
+
+Rgb SpectrogramRenderer::pixel(int column, int row) const {
+    return palette_[pixels_[static_cast<std::size_t>(row) * width_ + column]];
 }
 
 }  // namespace bm7::report

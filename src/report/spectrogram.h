@@ -26,10 +26,6 @@ inline constexpr double kCeilingDbfs = -20.0;
 // The audio shown on each side of a detection, where the recording has it.
 inline constexpr double kMarginSeconds = 0.5;
 
-struct Rgb {
-    std::uint8_t red, green, blue;
-    bool operator==(const Rgb&) const = default;
-};
 inline constexpr Rgb kDetectionMark{0, 255, 0};
 inline constexpr Rgb kBandMark{0, 255, 255};
 
@@ -48,21 +44,22 @@ public:
     bool render(const double* samples, std::size_t count, std::size_t begin, std::size_t end,
                 const std::string& pngPath, std::string& problem);
 
-    // The last image's pixels, rows of width * 3 bytes from the top.
-    const std::vector<std::uint8_t>& pixels() const { return pixels_; }
+    // The colour of a pixel of the last image, row 0 at the top.
+    Rgb pixel(int column, int row) const;
     int width() const { return width_; }
 
 private:
     void drawColumn(const double* samples, std::size_t count, int column);
     void markDetection(std::size_t begin, std::size_t end);
     void markBand();
-    void setPixel(int column, int row, Rgb colour);
+    void setPixel(int column, int row, std::uint8_t index);
 
     std::array<double, kSpectrogramWindow> window_;
     std::array<double, kSpectrogramWindow> re_;
     std::array<double, kSpectrogramWindow> im_;
+    // The colour scale's levels, then the two marks' colours.
     std::array<Rgb, 256> palette_;
-    std::vector<std::uint8_t> pixels_;
+    std::vector<std::uint8_t> pixels_;  // indices into palette_
     int width_ = 0;
     PngEncoder encoder_;
 };

@@ -41,14 +41,15 @@ def paeth(a, b, c):
 
 
 def unfilter(raw, width, height):
-    stride = width * 3
+    """One byte a pixel: the palette index."""
+    stride = width
     rows, previous, position = [], bytearray(stride), 0
     for _ in range(height):
         kind, line = raw[position], bytearray(raw[position + 1:position + 1 + stride])
         position += 1 + stride
         for i in range(stride):
-            left = line[i - 3] if i >= 3 else 0
-            up, corner = previous[i], (previous[i - 3] if i >= 3 else 0)
+            left = line[i - 1] if i >= 1 else 0
+            up, corner = previous[i], (previous[i - 1] if i >= 1 else 0)
             predictor = [0, left, up, (left + up) // 2, paeth(left, up, corner)][kind]
             line[i] = (line[i] + predictor) & 0xFF
         rows.append(line)
@@ -66,11 +67,12 @@ def decode(path):
     if kinds[0] != b"IHDR" or kinds[-1] != b"IEND" or b"IDAT" not in kinds:
         raise ValueError("%s: chunks out of order: %r" % (path, kinds))
     width, height, depth, colour, _, _, interlace = struct.unpack(">IIBBBBB", found[0][1])
-    if (depth, colour, interlace) != (8, 2, 0):
-        raise ValueError("%s: not 8-bit RGB without interlace" % path)
+    if (depth, colour, interlace) != (8, 3, 0) or kinds.index(b"PLTE") > kinds.index(b"IDAT"):
+        raise ValueError("%s: not an 8-bit palette image without interlace" % path)
+    palette = next(body for kind, body in found if kind == b"PLTE")
     raw = zlib.decompress(b"".join(body for kind, body in found if kind == b"IDAT"))
     rows = unfilter(raw, width, height)
-    return width, height, lambda x, y: tuple(rows[y][3 * x:3 * x + 3])
+    return width, height, lambda x, y: tuple(palette[3 * rows[y][x]:3 * rows[y][x] + 3])
 
 
 def check_image(path):

@@ -29,8 +29,7 @@ std::vector<double> tone(double hz, double amplitude, std::size_t count, unsigne
 }
 
 Rgb pixel(const SpectrogramRenderer& renderer, int column, int row) {
-    const std::uint8_t* p = renderer.pixels().data() + (std::size_t(row) * renderer.width() + column) * 3;
-    return {p[0], p[1], p[2]};
+    return renderer.pixel(column, row);
 }
 
 int brightness(Rgb colour) {
@@ -138,7 +137,14 @@ TEST_F(Rendered, TheFileDecodesToTheImageDrawn) {
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, decoded.data(), 0, nullptr));
     EXPECT_EQ(int(image.width), renderer.width());
     EXPECT_EQ(int(image.height), kSpectrogramRows);
-    EXPECT_EQ(decoded, renderer.pixels());
+    std::vector<std::uint8_t> drawn;
+    for (int row = 0; row < kSpectrogramRows; ++row) {
+        for (int column = 0; column < renderer.width(); ++column) {
+            const Rgb colour = pixel(renderer, column, row);
+            drawn.insert(drawn.end(), {colour.red, colour.green, colour.blue});
+        }
+    }
+    EXPECT_EQ(decoded, drawn);
 }
 
 TEST_F(Rendered, AFolderThatIsNotThereIsReportedAndNothingIsWritten) {
