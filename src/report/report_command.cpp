@@ -1,8 +1,6 @@
 #include "report/report_command.h"
 
-#include <cctype>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -77,15 +75,6 @@ bool readClip(const std::string& path, std::vector<double>& samples, std::string
     return true;
 }
 
-std::string utcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &parts);
-    return text;
-}
-
 Detection detectionOf(const LiveDetection& row) {
     Detection detection;
     detection.file = row.clip;
@@ -95,13 +84,6 @@ Detection detectionOf(const LiveDetection& row) {
     detection.songRatio = row.songRatio;
     detection.peakLevelDb = row.peakLevelDb;
     return detection;
-}
-
-// Browsers play WAVE files everywhere; AIFF and the raw clip formats they do not.
-bool browsersPlay(const fs::path& clip) {
-    std::string extension = clip.extension().string();
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".wav";
 }
 
 // Shows one clip: its spectrogram (the clip is the detection, with no margin) and the

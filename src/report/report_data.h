@@ -47,4 +47,11 @@ struct Detection {
 // every image with its detection. Components ".." and "." are neutralised.
 std::string detectionMediaStem(const std::string& file, std::size_t index);
 
+// Whether browsers play the audio file `path` (WAVE, by its extension, in any case);
+// for AIFF and the raw clip formats the report writes a WAVE file of its own.
+bool browsersPlay(const std::string& path);
+
+// The time now, as the summary's date of the scan: "2026-05-12 04:31 UTC".
+std::string utcNow();
+
 }  // namespace bm7::report

@@ -201,9 +201,8 @@ private:
     }
 
     void makeMedia(std::size_t index, const FileResult& result, report::RecordingMediaMaker& media) {
-        const bool clipsPlay = options_.clips && options_.clipFormatName == "wav";
         std::string problem;
-        if (!makeReportMedia(walk_.recordings[index], options_.channel, result, !clipsPlay, media, problem))
+        if (!makeReportMedia(walk_.recordings[index], options_.channel, result, media, problem))
             progress_.problem("cannot make the report's media of " + result.beginPath + ": " + problem);
     }
 

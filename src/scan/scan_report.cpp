@@ -1,7 +1,6 @@
 #include "scan/scan_report.h"
 
 #include <cmath>
-#include <ctime>
 #include <filesystem>
 #include <limits>
 
@@ -28,25 +27,11 @@ bool exists(const std::string& path) {
     return fs::exists(path, error);
 }
 
-// Browsers play WAVE clips; for the other formats the report writes its own WAVE file.
-bool browsersPlay(const std::string& clip) {
-    return fs::path(clip).extension() == ".wav";
-}
-
-std::string utcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &parts);
-    return text;
-}
-
 report::ScanSummary summaryOf(const std::vector<std::string>& paths, const std::vector<FileResult>& results) {
     report::ScanSummary summary;
     summary.scannedPaths = paths;
     summary.fileCount = static_cast<long long>(results.size());
-    summary.scanDate = utcNow();
+    summary.scanDate = report::utcNow();
     double seconds = 0.0;
     for (const FileResult& result : results) {
         seconds += result.durationSeconds;
@@ -69,7 +54,7 @@ report::Detection detectionOf(const std::string& reportFolder, const FileResult&
     detection.peakLevelDb = row.peakLevelDb;
     const std::string stem = report::detectionMediaStem(result.file, index);
     if (exists(reportFolder + "/" + stem + ".png")) detection.imageFile = stem + ".png";
-    if (!row.clip.empty() && browsersPlay(row.clip)) {
+    if (!row.clip.empty() && report::browsersPlay(row.clip)) {
         detection.audioFile = "../" + row.clip;
     } else if (exists(reportFolder + "/" + stem + ".wav")) {
         detection.audioFile = stem + ".wav";
@@ -91,7 +76,7 @@ bool hasReportMedia(const std::string& outputFolder, const FileResult& result) {
 }
 
 bool makeReportMedia(const FoundRecording& recording, int channel, const FileResult& result,
-                     bool writeAudio, report::RecordingMediaMaker& maker, std::string& problem) {
+                     report::RecordingMediaMaker& maker, std::string& problem) {
     if (result.detections.empty()) return true;
     AudioFileReader reader;
     if (!reader.open(recording.path, channel, kRate, problem)) return false;
@@ -109,7 +94,7 @@ bool makeReportMedia(const FoundRecording& recording, int channel, const FileRes
             std::string why;
             const std::int64_t length = ended ? read : std::numeric_limits<std::int64_t>::max();
             if (!maker.make(report::detectionMediaStem(result.file, index), samplesAt(row.fileOffsetSeconds),
-                            end, length, writeAudio || !browsersPlay(row.clip), made, why)) {
+                            end, length, !report::browsersPlay(row.clip), made, why)) {
                 problem = why;
                 allMade = false;
             }

@@ -19,10 +19,10 @@ std::string reportFolderOf(const std::string& outputFolder);
 bool hasReportMedia(const std::string& outputFolder, const FileResult& result);
 
 // Streams the recording again, as its analysis read it (same reader, channel and
-// rate), and makes each detection's spectrogram and, with `writeAudio`, its WAVE file.
-// On failure `problem` says why; the media made so far stay.
+// rate), and makes each detection's spectrogram and, where it has no clip browsers
+// play, its WAVE file. On failure `problem` says why; the media made so far stay.
 bool makeReportMedia(const FoundRecording& recording, int channel, const FileResult& result,
-                     bool writeAudio, report::RecordingMediaMaker& maker, std::string& problem);
+                     report::RecordingMediaMaker& maker, std::string& problem);
 
 // Writes the pages from the finished results, in scan order.
 bool writeScanReport(const std::string& outputFolder, const std::vector<std::string>& paths,
