@@ -3,7 +3,9 @@
 library's zlib only): signature, chunk order and CRCs, the decoded size, the 4.5 kHz
 tone of the test clips in the row of 4.5 kHz, and the detection marks at the clips'
 first and last columns.
-usage: png_check.py BRAKMOOR7 SCRATCH_FOLDER"""
+Also checks that a scan run again with --report draws the spectrograms of the recordings
+an earlier scan finished.
+usage: png_check.py BRAKMOOR7 SCRATCH_FOLDER RECORDING"""
 import os
 import shutil
 import struct
@@ -87,7 +89,24 @@ def check_image(path):
     assert marked == [0, width - 1], "%s: marks at %r" % (path, marked)
 
 
-def main(program, scratch):
+def check_resumed_scan(program, scratch, recording):
+    folder = os.path.join(scratch, "recordings")
+    os.makedirs(folder)
+    shutil.copy(recording, os.path.join(folder, "SITE_20260512_040000.wav"))
+    output = os.path.join(scratch, "scan-output")
+    scan = [program, "scan", "--quiet", "--jobs", "2", "--out", output, folder]
+    subprocess.run(scan, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(scan + ["--report"], check=True, stdout=subprocess.DEVNULL)
+    with open(os.path.join(output, "detections.csv"), encoding="utf-8") as table:
+        detections = len(table.readlines()) - 1
+    media = os.path.join(output, "report", "media", "SITE_20260512_040000")
+    images = sorted(name for name in os.listdir(media) if name.endswith(".png"))
+    assert detections > 0 and images == ["%03d.png" % i for i in range(detections)], images
+    for name in images:
+        decode(os.path.join(media, name))
+
+
+def main(program, scratch, recording):
     shutil.rmtree(scratch, ignore_errors=True)
     folder = os.path.join(scratch, "clips")
     rows = clip_folder.make(folder)
@@ -99,6 +118,7 @@ def main(program, scratch):
         check_image(name)
     print("%d spectrograms decode and show the tone and the marks" % len(names))
     check_missing_clip(program, folder, rows)
+    check_resumed_scan(program, scratch, recording)
 
 
 def check_missing_clip(program, folder, rows):
@@ -113,4 +133,4 @@ def check_missing_clip(program, folder, rows):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    main(sys.argv[1], sys.argv[2], sys.argv[3])
