@@ -8,7 +8,7 @@ JOBS      ?= $(shell nproc)
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
-            libbenchmark-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
+            libbenchmark-dev libfftw3-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
             pulseaudio pulseaudio-utils libasound2-plugins sox python3
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
