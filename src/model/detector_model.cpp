@@ -220,8 +220,8 @@ void DetectorModel::layOutSignals() {
           &s.detectionOnset, &s.oldestOnsetTime, &s.valveOpen, &s.clipGate, &s.delayedAudio}) {
         carve.take(*slot, F);
     }
-    carve.take(s.clipAudioWindow, 32768);
-    carve.take(s.clipGateWindow, 32768);
+    carve.take(s.clipAudioWindow, kClipWindowLength);
+    carve.take(s.clipGateWindow, kClipWindowLength);
     carve.take(s.frameEnergySum, 1);
     carve.take(s.hourlyBlock, kLevelBlock);
     carve.take(s.hourlyLevelDb, 1);
