@@ -86,7 +86,7 @@ void initializeConditions(BlockRecord* block) {
 
 void update(BlockRecord* block, int) {
     saveFinishedClips(*block, stdout, std::time(nullptr));
-    ++block->integerWork[0];
+    countFrameWithoutClips(*block);
 }
 
 }  // namespace
@@ -112,6 +112,20 @@ bool nextFinishedRun(const double* const* enable, int windowLength, int newest, 
     if (end == windowLength) return false;
     run = {first, end};
     return true;
+}
+
+bool runEndsInFrame(double before, const double* frame, int length) {
+    bool wasOn = isOn(before);
+    for (int i = 0; i < length; ++i) {
+        const bool on = isOn(frame[i]);
+        if (wasOn && !on) return true;
+        wasOn = on;
+    }
+    return false;
+}
+
+void countFrameWithoutClips(BlockRecord& block) {
+    ++block.integerWork[0];
 }
 
 void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now) {

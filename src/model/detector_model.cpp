@@ -7,6 +7,7 @@
 #include "audio/sound_input.h"
 #include "driver/frame_loop.h"
 #include "driver/nonfinite.h"
+#include "files/clip_save.h"
 
 namespace bm7::detector {
 
@@ -355,6 +356,8 @@ void DetectorModel::start() {
     for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave, kToLogFile}) {
         callInitializeConditions(child(index));
     }
+    lastClipGate_ = 0.0;  // the gate window's history starts as zeros
+    clipRunEnds_ = false;
     callStart(child(kWaveIn));
     modes_[0] = 0;
     modes_[1] = 0;
@@ -379,9 +382,15 @@ void DetectorModel::outputs(int task) {
     if (runsAt(baseRate)) writeLevel();
     if (runsAt(hourlyRate)) computeHourlyLevel();
     if (runsAt(baseRate)) {
-        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave}) {
-            callOutputs(child(index), task);
+        // Clip & Save reads its two windows only in a frame where a gate run ends, and
+        // rebuilding them every frame would cost more than all the model's other copies.
+        callOutputs(child(kClipDelay), task);
+        clipRunEnds_ = runEndsInFrame(lastClipGate_, s.clipGate, kFrameLength);
+        if (clipRunEnds_) {
+            callOutputs(child(kClipAudioFifo), task);
+            callOutputs(child(kClipGateFifo), task);
         }
+        callOutputs(child(kClipSave), task);
     }
     if (runsAt(checkRate)) callOutputs(child(kFileExist), task);
     if (runsAt(hourlyRate)) callOutputs(child(kToLogFile), task);
@@ -534,9 +543,13 @@ void DetectorModel::update(int task) {
         for (int index : {kWideIntegrate, kFlipFlop, kPulseExtend, kEdgeDelay}) {
             callUpdate(child(index), task);
         }
-        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave}) {
-            callUpdate(child(index), task);
+        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo}) callUpdate(child(index), task);
+        if (clipRunEnds_) {
+            callUpdate(child(kClipSave), task);
+        } else {
+            countFrameWithoutClips(child(kClipSave));
         }
+        lastClipGate_ = signals_.clipGate[kFrameLength - 1];
     }
     if (runsAt(hourlyRate)) callUpdate(child(kToLogFile), task);
     if (runsAt(checkRate)) {
