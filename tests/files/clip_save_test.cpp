@@ -283,6 +283,19 @@ TEST(ClipSaveScan, ARunEndsInAFrameAtItsFirstFallIncludingOneRightAtItsStart) {
     EXPECT_FALSE(runEndsInFrame(nan, rising, 4));
 }
 
+TEST(ClipSaveScan, ALongFrameIsSeenToEndARunWhereverItsOnlyFallLies) {
+    constexpr int kLength = 1000;
+    for (int fall : {1, 2, 255, 256, 257, 511, 512, 513, 768, 997, 998, 999}) {
+        std::vector<double> frame(kLength, 0.0);
+        std::fill(frame.begin(), frame.begin() + fall, 1.0);
+        EXPECT_TRUE(runEndsInFrame(0.0, frame.data(), kLength)) << fall;
+        frame[static_cast<std::size_t>(fall)] = 1.0;  // the run now goes on one sample more
+        const bool stillEnds = fall + 1 < kLength;
+        EXPECT_EQ(runEndsInFrame(0.0, frame.data(), kLength), stillEnds) << fall;
+    }
+    EXPECT_FALSE(runEndsInFrame(1.0, std::vector<double>(kLength, 1.0).data(), kLength));
+}
+
 TEST(ClipNames, TheModelsParametersNameAClipAfterItsStreamTime) {
     ScratchDirectory dir;
     auto block = clipSave({.frameSize = 8192,
