@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -12,14 +13,32 @@ namespace {
 
 constexpr int kLargestOrder = 30;
 
+// Bit reversal by tiles of 8 x 8 points, for sizes of at least 64: a position's top
+// three bits name a tile row, its bottom three bits a column and the bits between the
+// tile. The reversed position lies in the tile of the reversed middle bits, at the
+// transposed place with both three-bit halves reversed, so exchanging whole tiles reads
+// and writes every cache line once and needs no list of single pairs.
+constexpr int kTileBits = 3;
+constexpr int kTileSide = 1 << kTileBits;
+constexpr int kTileArea = kTileSide * kTileSide;
+constexpr int kSmallestTiledSize = kTileArea;
+constexpr int kReversedThreeBits[kTileSide] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+int reverseBits(int value, int bits) {
+    int reversed = 0;
+    for (int b = 0; b < bits; ++b, value >>= 1) reversed = (reversed << 1) | (value & 1);
+    return reversed;
+}
+
 // Everything one transform size needs, immutable once built: the twiddles of every
 // stage, stage after stage (the stage of span L holds cos and sin of g * (2*pi / L) for
 // its L/2 groups, computed with exactly the expression the per-group evaluation uses,
-// so a table lookup changes no bit), and the pairs the bit reversal exchanges.
+// so a table lookup changes no bit), and what the bit reversal exchanges.
 struct TwiddleTable {
     std::vector<double> cosines;
     std::vector<double> sines;
-    std::vector<int> swapPairs;  // position, partner, position, partner, ...
+    std::vector<int> swapPairs;  // below 64 points: position, partner, position, partner, ...
+    std::vector<int> tilePairs;  // from 64 points: tile, partner tile, ... (each pair once)
 
     explicit TwiddleTable(int order) {
         const int pointCount = 1 << order;
@@ -33,16 +52,32 @@ struct TwiddleTable {
                 sines.push_back(std::sin(angle));
             }
         }
-        listSwaps(pointCount);
+        if (pointCount >= kSmallestTiledSize) {
+            listTiles(order);
+        } else {
+            listSwaps(pointCount);
+        }
+    }
+
+    void listTiles(int order) {
+        const int middleBits = order - 2 * kTileBits;
+        for (int tile = 0; tile < (1 << middleBits); ++tile) {
+            const int partner = reverseBits(tile, middleBits);
+            if (tile > partner) continue;
+            tilePairs.push_back(tile);
+            tilePairs.push_back(partner);
+        }
     }
 
     // Gold-Rader bit reversal, positions counted from 1; each pair is exchanged once,
     // and no position belongs to two pairs, so the exchanges may run in any order.
     void listSwaps(int pointCount) {
-        std::vector<int> partner(static_cast<std::size_t>(pointCount));
         int j = 1;
         for (int i = 1; i <= pointCount; ++i) {
-            partner[static_cast<std::size_t>(i - 1)] = j - 1;
+            if (i < j) {
+                swapPairs.push_back(i - 1);
+                swapPairs.push_back(j - 1);
+            }
             int k = pointCount / 2;
             while (k < j && k > 0) {
                 j -= k;
@@ -50,31 +85,6 @@ struct TwiddleTable {
             }
             j += k;
         }
-        visitCacheFriendly(pointCount, [&](int position) {
-            const int other = partner[static_cast<std::size_t>(position)];
-            if (position < other) {
-                swapPairs.push_back(position);
-                swapPairs.push_back(other);
-            }
-        });
-    }
-
-    // Visits every position so that each run of 64 exchanges touches only 8 cache lines
-    // on either side: the position's top and bottom three bits vary fastest, and a
-    // reversed position has them the other way round, so both sides use whole lines.
-    template <typename Visit>
-    static void visitCacheFriendly(int pointCount, Visit visit) {
-        constexpr int kLineBits = 3;
-        constexpr int kLine = 1 << kLineBits;
-        if (pointCount < kLine * kLine) {
-            for (int position = 0; position < pointCount; ++position) visit(position);
-            return;
-        }
-        const int middleCount = pointCount / (kLine * kLine);
-        for (int middle = 0; middle < middleCount; ++middle)
-            for (int top = 0; top < kLine; ++top)
-                for (int bottom = 0; bottom < kLine; ++bottom)
-                    visit((top * middleCount + middle) * kLine + bottom);
     }
 };
 
@@ -291,6 +301,96 @@ void swapPositions(double* values, const std::vector<int>& swapPairs) {
     for (; pair != end; pair += 2) std::swap(values[pair[0]], values[pair[1]]);
 }
 
+// Four doubles as one value; each instruction set's copy of a frame loop maps its
+// shuffles onto its own registers.
+using Lanes = double __attribute__((vector_size(32)));
+using LaneOrder = long long __attribute__((vector_size(32)));
+
+// Vectors go by reference: passed by value, their layout would depend on the instruction set.
+[[gnu::always_inline]] inline void loadLanes(const double* from, Lanes& lanes) {
+    std::memcpy(&lanes, from, sizeof lanes);
+}
+
+[[gnu::always_inline]] inline void storeLanes(double* to, const Lanes& lanes) {
+    std::memcpy(to, &lanes, sizeof lanes);
+}
+
+// Rows r0 ... r3 of a 4 x 4 block become its columns.
+[[gnu::always_inline]] inline void transposeBlock(Lanes& r0, Lanes& r1, Lanes& r2, Lanes& r3) {
+    const Lanes evens01 = __builtin_shuffle(r0, r1, LaneOrder{0, 4, 2, 6});
+    const Lanes odds01 = __builtin_shuffle(r0, r1, LaneOrder{1, 5, 3, 7});
+    const Lanes evens23 = __builtin_shuffle(r2, r3, LaneOrder{0, 4, 2, 6});
+    const Lanes odds23 = __builtin_shuffle(r2, r3, LaneOrder{1, 5, 3, 7});
+    r0 = __builtin_shuffle(evens01, evens23, LaneOrder{0, 1, 4, 5});
+    r1 = __builtin_shuffle(odds01, odds23, LaneOrder{0, 1, 4, 5});
+    r2 = __builtin_shuffle(evens01, evens23, LaneOrder{2, 3, 6, 7});
+    r3 = __builtin_shuffle(odds01, odds23, LaneOrder{2, 3, 6, 7});
+}
+
+// Reads the 4 x 4 block of a tile that holds rows reversed(4 * half + k), k = 0 ... 3,
+// columns from 4 * column on, and transposes it: row k of the result belongs in tile row
+// reversed(4 * column + k), columns from 4 * half on. Since reversing three bits is its
+// own inverse, that is every point of the block at its bit-reversed place in the tile.
+[[gnu::always_inline]] inline void readBlock(const double* tile, int rowStride, int half,
+                                             int column, Lanes& r0, Lanes& r1, Lanes& r2,
+                                             Lanes& r3) {
+    const double* from = tile + 4 * column;
+    const int* rows = kReversedThreeBits + 4 * half;
+    loadLanes(from + rows[0] * rowStride, r0);
+    loadLanes(from + rows[1] * rowStride, r1);
+    loadLanes(from + rows[2] * rowStride, r2);
+    loadLanes(from + rows[3] * rowStride, r3);
+    transposeBlock(r0, r1, r2, r3);
+}
+
+[[gnu::always_inline]] inline void writeBlock(double* tile, int rowStride, int half, int column,
+                                              const Lanes& r0, const Lanes& r1, const Lanes& r2,
+                                              const Lanes& r3) {
+    double* to = tile + 4 * half;
+    const int* rows = kReversedThreeBits + 4 * column;
+    storeLanes(to + rows[0] * rowStride, r0);
+    storeLanes(to + rows[1] * rowStride, r1);
+    storeLanes(to + rows[2] * rowStride, r2);
+    storeLanes(to + rows[3] * rowStride, r3);
+}
+
+// Block (half, column) of one tile goes to block (column, half) of the other, and back:
+// the two regions hold exactly each other's points, so both are read before either is
+// written and no other block is touched.
+[[gnu::always_inline]] inline void exchangeBlocks(double* tile, double* partner, int rowStride,
+                                                  int half, int column) {
+    Lanes a0, a1, a2, a3, b0, b1, b2, b3;
+    readBlock(tile, rowStride, half, column, a0, a1, a2, a3);
+    readBlock(partner, rowStride, column, half, b0, b1, b2, b3);
+    writeBlock(partner, rowStride, half, column, a0, a1, a2, a3);
+    writeBlock(tile, rowStride, column, half, b0, b1, b2, b3);
+}
+
+// A tile and its partner change places; a tile that is its own partner is reversed in
+// place, its two off-diagonal blocks exchanged with each other.
+BM7_FRAME_LOOP void reverseTiles(double* values, const std::vector<int>& tilePairs,
+                                 int pointCount) {
+    const int rowStride = pointCount / kTileSide;
+    const int* pair = tilePairs.data();
+    const int* end = pair + tilePairs.size();
+    for (; pair != end; pair += 2) {
+        double* tile = values + pair[0] * kTileSide;
+        double* partner = values + pair[1] * kTileSide;
+        exchangeBlocks(tile, partner, rowStride, 0, 0);
+        exchangeBlocks(tile, partner, rowStride, 1, 1);
+        exchangeBlocks(tile, partner, rowStride, 0, 1);
+        if (tile != partner) exchangeBlocks(tile, partner, rowStride, 1, 0);
+    }
+}
+
+void reverseOrder(double* values, const TwiddleTable& table, int pointCount) {
+    if (pointCount >= kSmallestTiledSize) {
+        reverseTiles(values, table.tilePairs, pointCount);
+    } else {
+        swapPositions(values, table.swapPairs);
+    }
+}
+
 }  // namespace
 
 bool isFftSize(long long pointCount) {
@@ -325,8 +425,8 @@ void complexFft(double* re, double* im, int pointCount) {
     // by group; each touches only its own pair, so the order changes no result.
     stagesDepthFirst(re, im, pointCount,
                      Stages{table.cosines.data(), table.sines.data(), pointCount});
-    swapPositions(re, table.swapPairs);
-    swapPositions(im, table.swapPairs);
+    reverseOrder(re, table, pointCount);
+    reverseOrder(im, table, pointCount);
 }
 
 }  // namespace bm7
