@@ -8,6 +8,7 @@
 #include "driver/frame_loop.h"
 #include "driver/nonfinite.h"
 #include "files/clip_save.h"
+#include "model/integrate.h"
 
 namespace bm7::detector {
 
@@ -421,7 +422,9 @@ void DetectorModel::runDetectorChain(int task) {
     callOutputs(child(kBandIfft), task);
     squareFrame(s.band.inverse + F, s.bandPower);
     callOutputs(child(kPowerDelay), task);
-    callOutputs(child(kEnergyIntegrate), task);
+    // The envelope belongs to the recognizer, but its input is ready here, and its
+    // running sum goes faster beside the energy's than after it.
+    integrateOutputsTogether(child(kEnergyIntegrate), child(kEnvelopeIntegrate));
     addBias(currentEnergyBias, s.smoothedEnergy, s.currentEnergy);
     callOutputs(child(kPeakDelay), task);
     detectFall(s.currentEnergy, s.pastEnergy, s.fallDetected);
@@ -462,7 +465,6 @@ void DetectorModel::runModulationFilter(int firstChild, ModulationSignals& m,
 
 void DetectorModel::runRecognizer(int task) {
     Signals& s = signals_;
-    callOutputs(child(kEnvelopeIntegrate), task);
     callOutputs(child(kStage1Downsample), task);
     runFilterBank(kStage1Branches, s.stage1, spectra_.stage1, task);
     // The branch sums keep the accumulation order the filter bank was tuned with.
@@ -543,7 +545,8 @@ void DetectorModel::update(int task) {
         for (int index : {kWideIntegrate, kFlipFlop, kPulseExtend, kEdgeDelay}) {
             callUpdate(child(index), task);
         }
-        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo}) callUpdate(child(index), task);
+        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo})
+            callUpdate(child(index), task);
         if (clipRunEnds_) {
             callUpdate(child(kClipSave), task);
         } else {
