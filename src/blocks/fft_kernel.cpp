@@ -148,16 +148,6 @@ void swapPositions(double* values, const std::vector<int>& swapPairs) {
     for (; pair != end; pair += 2) std::swap(values[pair[0]], values[pair[1]]);
 }
 
-void reverseOrder(double* values, const TwiddleTable& table, int pointCount,
-                  const fft::Passes& passes) {
-    if (pointCount >= fft::kSmallestTiledSize) {
-        passes.reverseTiles(values, table.tilePairs.data(),
-                            static_cast<int>(table.tilePairs.size() / 2), pointCount);
-    } else {
-        swapPositions(values, table.swapPairs);
-    }
-}
-
 const fft::Passes& passesFor(InstructionSet set) {
     switch (set) {
     case InstructionSet::kAvx512:
@@ -184,10 +174,15 @@ void transform(double* re, double* im, int pointCount, const fft::Passes& passes
     const TwiddleTable& table = kTableGetters[static_cast<std::size_t>(stages)]();
     // Butterflies are visited block by block over contiguous memory rather than group
     // by group; each touches only its own pair, so the order changes no result.
-    passes.stages(re, im, pointCount,
-                  fft::StageTwiddles{table.cosines.data(), table.sines.data(), pointCount});
-    reverseOrder(re, table, pointCount, passes);
-    reverseOrder(im, table, pointCount, passes);
+    const fft::StageTwiddles twiddles{table.cosines.data(), table.sines.data(), pointCount};
+    if (pointCount >= fft::kSmallestTiledSize) {
+        passes.stagesInTiles(re, im, pointCount, twiddles, table.tilePairs.data(),
+                             static_cast<int>(table.tilePairs.size() / 2));
+        return;
+    }
+    passes.stages(re, im, pointCount, twiddles);
+    swapPositions(re, table.swapPairs);
+    swapPositions(im, table.swapPairs);
 }
 
 }  // namespace

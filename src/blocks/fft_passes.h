@@ -30,9 +30,11 @@ struct Passes {
     // Every stage of a pointCount-point transform (at least 2 points), in place, leaving
     // the result in bit-reversed order.
     void (*stages)(double* re, double* im, int pointCount, const StageTwiddles& twiddles);
-    // Puts pointCount points (at least kSmallestTiledSize) into bit-reversed order,
-    // exchanging the pairCount tile pairs listed (tile, partner, tile, partner, ...).
-    void (*reverseTiles)(double* values, const int* tilePairs, int pairCount, int pointCount);
+    // The whole transform of pointCount points (at least kSmallestTiledSize), in natural
+    // order: the stages, then the bit reversal exchanging the pairCount tile pairs listed
+    // (tile, partner, tile, partner, ...), which does the last two stages on the way.
+    void (*stagesInTiles)(double* re, double* im, int pointCount, const StageTwiddles& twiddles,
+                          const int* tilePairs, int pairCount);
 };
 
 extern const Passes kBaselinePasses;

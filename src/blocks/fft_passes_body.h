@@ -31,10 +31,12 @@ void butterflyBlock(double* __restrict topRe, double* __restrict topIm, double* 
 
 // One butterfly on values held in registers: (top, bottom) becomes (top + bottom,
 // (top - bottom) * e^(-ia)) with c = cos a and s = sin a.
-inline void butterflyValues(double& topRe, double& topIm, double& bottomRe, double& bottomIm,
-                            double c, double s) {
-    const double dr = topRe - bottomRe;
-    const double di = topIm - bottomIm;
+template <typename Value>
+[[gnu::always_inline]] inline void butterflyValues(Value& topRe, Value& topIm, Value& bottomRe,
+                                                   Value& bottomIm, const Value& c,
+                                                   const Value& s) {
+    const Value dr = topRe - bottomRe;
+    const Value di = topIm - bottomIm;
     topRe = topRe + bottomRe;
     topIm = topIm + bottomIm;
     bottomRe = dr * c + di * s;
@@ -101,8 +103,9 @@ void lastTwoStages(double* __restrict re, double* __restrict im, int pointCount,
 
 // All stages from `span` down, over `count` points that form whole blocks of that span:
 // two at a time while both lie above the last two, which go together four points at a
-// time.
-void stagesBreadthFirst(double* re, double* im, int count, int span, const StageTwiddles& stages) {
+// time, or are left to the bit reversal (lastTwoLater).
+void stagesBreadthFirst(double* re, double* im, int count, int span, const StageTwiddles& stages,
+                        bool lastTwoLater) {
     while (span > 4) {
         if (span >= 16) {
             for (int top = 0; top < count; top += span) twoStages(re + top, im + top, span, stages);
@@ -116,6 +119,7 @@ void stagesBreadthFirst(double* re, double* im, int count, int span, const Stage
         span /= 2;
     }
     if (span == 4) {
+        if (lastTwoLater) return;
         lastTwoStages(re, im, count, stages.cosinesOf(4), stages.sinesOf(4), stages.cosinesOf(2),
                       stages.sinesOf(2));
     } else {
@@ -126,15 +130,16 @@ void stagesBreadthFirst(double* re, double* im, int count, int span, const Stage
 // Each butterfly of a decimation-in-frequency stage reads only what the previous stage
 // wrote into its own block, so after two stages the four quarters are independent
 // transforms; finishing one quarter before the next keeps it in cache once it fits.
-void stagesDepthFirst(double* re, double* im, int span, const StageTwiddles& stages) {
+void stagesDepthFirst(double* re, double* im, int span, const StageTwiddles& stages,
+                      bool lastTwoLater) {
     if (span <= kCacheResidentSpan) {
-        stagesBreadthFirst(re, im, span, span, stages);
+        stagesBreadthFirst(re, im, span, span, stages, lastTwoLater);
         return;
     }
     twoStages(re, im, span, stages);
     const int quarter = span / 4;
     for (int top = 0; top < span; top += quarter)
-        stagesDepthFirst(re + top, im + top, quarter, stages);
+        stagesDepthFirst(re + top, im + top, quarter, stages, lastTwoLater);
 }
 
 // Four doubles as one value; each instruction set's build maps its shuffles onto its
@@ -190,41 +195,99 @@ using LaneOrder = long long __attribute__((vector_size(32)));
     storeLanes(to + rows[3] * rowStride, r3);
 }
 
+// The twiddles of the last two stages, spans 4 and 2, in every lane.
+struct LastTwiddles {
+    Lanes c0, s0, c1, s1, c, s;
+};
+
+// The last two stages on four rows' half rows held transposed: lane vector k holds the
+// points at column 4 * column + k of four rows, so the butterflies of each row's group of
+// four (k, k + 2 and then k, k + 1) pair whole vectors, with lastTwoStages' operations.
+[[gnu::always_inline]] inline void lastTwoOnColumns(Lanes& r0, Lanes& r1, Lanes& r2, Lanes& r3,
+                                                    Lanes& i0, Lanes& i1, Lanes& i2, Lanes& i3,
+                                                    const LastTwiddles& t) {
+    butterflyValues(r0, i0, r2, i2, t.c0, t.s0);
+    butterflyValues(r1, i1, r3, i3, t.c1, t.s1);
+    butterflyValues(r0, i0, r1, i1, t.c, t.s);
+    butterflyValues(r2, i2, r3, i3, t.c, t.s);
+}
+
+// One block of a tile, real and imaginary parts, read, finished and transposed.
+struct FinishedBlock {
+    Lanes re0, re1, re2, re3, im0, im1, im2, im3;
+};
+
+[[gnu::always_inline]] inline void readFinished(const double* re, const double* im, int rowStride,
+                                                int half, int column, const LastTwiddles& t,
+                                                FinishedBlock& b) {
+    readBlock(re, rowStride, half, column, b.re0, b.re1, b.re2, b.re3);
+    readBlock(im, rowStride, half, column, b.im0, b.im1, b.im2, b.im3);
+    lastTwoOnColumns(b.re0, b.re1, b.re2, b.re3, b.im0, b.im1, b.im2, b.im3, t);
+}
+
+[[gnu::always_inline]] inline void writeFinished(double* re, double* im, int rowStride, int half,
+                                                 int column, const FinishedBlock& b) {
+    writeBlock(re, rowStride, half, column, b.re0, b.re1, b.re2, b.re3);
+    writeBlock(im, rowStride, half, column, b.im0, b.im1, b.im2, b.im3);
+}
+
 // Block (half, column) of one tile goes to block (column, half) of the other, and back:
 // the two regions hold exactly each other's points, so both are read before either is
 // written and no other block is touched.
-[[gnu::always_inline]] inline void exchangeBlocks(double* tile, double* partner, int rowStride,
-                                                  int half, int column) {
-    Lanes a0, a1, a2, a3, b0, b1, b2, b3;
-    readBlock(tile, rowStride, half, column, a0, a1, a2, a3);
-    readBlock(partner, rowStride, column, half, b0, b1, b2, b3);
-    writeBlock(partner, rowStride, half, column, a0, a1, a2, a3);
-    writeBlock(tile, rowStride, column, half, b0, b1, b2, b3);
+[[gnu::always_inline]] inline void exchangeBlocks(double* tileRe, double* tileIm, double* partnerRe,
+                                                  double* partnerIm, int rowStride, int half,
+                                                  int column, const LastTwiddles& t) {
+    FinishedBlock a, b;
+    readFinished(tileRe, tileIm, rowStride, half, column, t, a);
+    readFinished(partnerRe, partnerIm, rowStride, column, half, t, b);
+    writeFinished(partnerRe, partnerIm, rowStride, half, column, a);
+    writeFinished(tileRe, tileIm, rowStride, column, half, b);
 }
 
-// A tile and its partner change places; a tile that is its own partner is reversed in
-// place, its two off-diagonal blocks exchanged with each other.
-void reverseTiles(double* values, const int* tilePairs, int pairCount, int pointCount) {
+// The last two stages and the bit reversal in one walk over both arrays: each row of a
+// tile is two groups of four points of the last stages, and the transposition that
+// reverses a tile puts a group's points in separate lane vectors. A tile and its partner
+// change places; a tile that is its own partner is reversed in place, its two
+// off-diagonal blocks exchanged with each other.
+void finishAndReverse(double* re, double* im, int pointCount, const StageTwiddles& stages,
+                      const int* tilePairs, int pairCount) {
     const int rowStride = pointCount / kTileSide;
+    const double* c4 = stages.cosinesOf(4);
+    const double* s4 = stages.sinesOf(4);
+    const double c2 = stages.cosinesOf(2)[0];
+    const double s2 = stages.sinesOf(2)[0];
+    const LastTwiddles t{Lanes{} + c4[0], Lanes{} + s4[0], Lanes{} + c4[1],
+                         Lanes{} + s4[1], Lanes{} + c2,    Lanes{} + s2};
     const int* pair = tilePairs;
     const int* end = pair + 2 * pairCount;
     for (; pair != end; pair += 2) {
-        double* tile = values + pair[0] * kTileSide;
-        double* partner = values + pair[1] * kTileSide;
-        exchangeBlocks(tile, partner, rowStride, 0, 0);
-        exchangeBlocks(tile, partner, rowStride, 1, 1);
-        exchangeBlocks(tile, partner, rowStride, 0, 1);
-        if (tile != partner) exchangeBlocks(tile, partner, rowStride, 1, 0);
+        const int tile = pair[0] * kTileSide;
+        const int partner = pair[1] * kTileSide;
+        double* tileRe = re + tile;
+        double* tileIm = im + tile;
+        double* partnerRe = re + partner;
+        double* partnerIm = im + partner;
+        exchangeBlocks(tileRe, tileIm, partnerRe, partnerIm, rowStride, 0, 0, t);
+        exchangeBlocks(tileRe, tileIm, partnerRe, partnerIm, rowStride, 1, 1, t);
+        exchangeBlocks(tileRe, tileIm, partnerRe, partnerIm, rowStride, 0, 1, t);
+        if (tile != partner)
+            exchangeBlocks(tileRe, tileIm, partnerRe, partnerIm, rowStride, 1, 0, t);
     }
 }
 
 void allStages(double* re, double* im, int pointCount, const StageTwiddles& twiddles) {
-    stagesDepthFirst(re, im, pointCount, twiddles);
+    stagesDepthFirst(re, im, pointCount, twiddles, false);
+}
+
+void stagesInTiles(double* re, double* im, int pointCount, const StageTwiddles& twiddles,
+                   const int* tilePairs, int pairCount) {
+    stagesDepthFirst(re, im, pointCount, twiddles, true);
+    finishAndReverse(re, im, pointCount, twiddles, tilePairs, pairCount);
 }
 
 }  // namespace
 
 extern const Passes BM7_PASSES_NAME;
-const Passes BM7_PASSES_NAME = {&allStages, &reverseTiles};
+const Passes BM7_PASSES_NAME = {&allStages, &stagesInTiles};
 
 }  // namespace bm7::fft
