@@ -30,12 +30,6 @@ Finished runProgram(const std::string& arguments) {
     return result;
 }
 
-// The value a clip stores for a captured 16-bit sample.
-std::int16_t clipValue(std::int16_t captured) {
-    const double x = captured / 32768.0;
-    return static_cast<std::int16_t>(static_cast<int>(std::floor(x * 32767 + 0.5)));
-}
-
 // Where in the recording the clip's samples stand, or -1.
 long offsetOf(const std::vector<std::int16_t>& clip, const std::vector<std::int16_t>& recording,
               long from, long to) {
