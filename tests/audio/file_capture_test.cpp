@@ -324,5 +324,19 @@ TEST_F(FileInput, PacedDeliveryTakesThePlayingTimeAndChangesNoSample) {
     }
 }
 
+// A paced worker is woken by a returned buffer only while it waits for one; with a single
+// buffer in circulation it waits for it every frame, so a missed wake-up would stall here.
+TEST_F(FileInput, PacedDeliveryWithOneBufferInCirculationDeliversEveryFrame) {
+    const std::vector<short> recording = randomSixteenBit(3000, 17);
+    const WaveInParams oneBuffer = {1, 0, 22050, 16, 512, 1};
+    const Capture capture =
+        captureFile(writeSixteenBit("paced_one.wav", recording), 0, true, oneBuffer);
+    ASSERT_EQ(capture.outcome.exitStatus, 0) << capture.outcome.message;
+    EXPECT_EQ(capture.outcome.frames, 6 + 6);
+    for (std::size_t i = 0; i < recording.size(); ++i) {
+        ASSERT_EQ(capture.samples[i], recording[i] / 32768.0) << i;
+    }
+}
+
 }  // namespace
 }  // namespace bm7::testing
