@@ -77,10 +77,9 @@ void saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce, std
         reportError(block, failure);
         return;
     }
-    if (ClipSaveObserver* observer = observerOf(block)) {
-        observer->clipSaved(streamSample(block, run.end), name.c_str());
-        return;
-    }
+    ClipSaveObserver* observer = observerOf(block);
+    if (observer != nullptr) observer->clipSaved(streamSample(block, run.end), name.c_str());
+    if (observer != nullptr && !observer->announceClips()) return;
     // Flushed at once: the console of an unattended run may be a pipe or a file.
     std::fprintf(announce, "Saved clip %s\n", name.c_str());
     std::fflush(announce);

@@ -28,7 +28,7 @@ enum ClipSaveParam {
 };
 
 // Whoever runs the model may watch the clips: stamp each one and hear of each one saved,
-// in place of the announcement on standard output. Runs are given as stream sample
+// with or without the announcement on standard output. Runs are given as stream sample
 // indices of the enable signal, so the watcher needs no knowledge of the window.
 class ClipSaveObserver {
 public:
@@ -37,6 +37,9 @@ public:
     virtual std::string clipStamp(std::int64_t first) = 0;
     // A clip of the run that ended at `end` was saved under `name`.
     virtual void clipSaved(std::int64_t end, const char* name) = 0;
+    // Whether "Saved clip" still goes to standard output: the monitor's users read it,
+    // while a scan keeps its own output.
+    virtual bool announceClips() const = 0;
 };
 
 // Attaches an observer (not owned; null detaches) to a registered Clip & Save block.

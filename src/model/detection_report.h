@@ -33,6 +33,8 @@ public:
     // The stamp of a clip whose audio begins at stream sample `firstAudioSample` (negative
     // near the start of the stream); empty keeps Clip & Save's own stamp.
     virtual std::string clipStamp(std::int64_t /*firstAudioSample*/) { return {}; }
+    // Whether Clip & Save still announces each clip on standard output.
+    virtual bool announceClips() const { return true; }
 };
 
 // Follows the clip gate frame by frame and reports each run when it ends.

@@ -594,4 +594,8 @@ void DetectorModel::ClipWatcher::clipSaved(std::int64_t end, const char* name) {
     model_.tracker_.noteClip(end, name);
 }
 
+bool DetectorModel::ClipWatcher::announceClips() const {
+    return model_.listener_->announceClips();
+}
+
 }  // namespace bm7::detector

@@ -232,6 +232,7 @@ private:
         explicit ClipWatcher(DetectorModel& model) : model_(model) {}
         std::string clipStamp(std::int64_t first) override;
         void clipSaved(std::int64_t end, const char* name) override;
+        bool announceClips() const override;
 
     private:
         DetectorModel& model_;

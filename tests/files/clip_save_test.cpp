@@ -404,12 +404,14 @@ public:
     void clipSaved(std::int64_t end, const char* name) override {
         saved.emplace_back(end, name);
     }
+    bool announceClips() const override { return announce; }
+    bool announce = false;
     std::string stamp;
     std::vector<std::int64_t> stampedAt;
     std::vector<std::pair<std::int64_t, std::string>> saved;
 };
 
-TEST(ClipSaveObserving, AnObserverStampsEachClipAndHearsOfItInPlaceOfTheConsole) {
+TEST(ClipSaveObserving, AQuietObserverStampsEachClipAndHearsOfItInPlaceOfTheConsole) {
     ScratchDirectory dir;
     auto block = clipSave({.directory = dir.path()});
     RecordingObserver observer;
@@ -424,6 +426,19 @@ TEST(ClipSaveObserving, AnObserverStampsEachClipAndHearsOfItInPlaceOfTheConsole)
     const std::string name = dir / "c_2026-05-12_04.31.07_00.flt";
     EXPECT_EQ(observer.saved, (std::vector<std::pair<std::int64_t, std::string>>{{43, name}}));
     EXPECT_EQ(savedClips(dir), (std::vector<Saved>{{"c_2026-05-12_04.31.07_00.flt", 20, 26}}));
+}
+
+TEST(ClipSaveObserving, AnObserverMayLeaveTheAnnouncementOnTheConsole) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    RecordingObserver observer;
+    observer.announce = true;
+    setClipSaveObserver(block->record, &observer);
+    enable(*block, 26, 28);
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_EQ(console.text(), "Saved clip " + (dir / "c_000.00.26_00.flt") + "\n");
+    EXPECT_EQ(observer.saved.size(), 1u);
 }
 
 TEST(ClipSaveObserving, AnEmptyStampFromTheObserverKeepsTheBlocksOwn) {

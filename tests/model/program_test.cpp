@@ -59,7 +59,7 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
         saved.push_back(entry.path().filename().string());
     }
     std::sort(saved.begin(), saved.end());
-    ASSERT_EQ(saved.size(), 6U) << run.out;  // five clips and the level log
+    ASSERT_EQ(saved.size(), 7U) << run.out;  // five clips, the level log, the detection table
 
     const std::vector<std::int16_t> samples = readWave(recording);
     for (int k = 0; k < 5; ++k) {
@@ -73,6 +73,7 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
         EXPECT_GE(offset, 0) << saved[k];
     }
     EXPECT_EQ(saved[5], "LogDick.txt");
+    EXPECT_EQ(saved[6], "detections.csv");
 }
 
 TEST(Program, RefusesAnUnreadableRecordingAndAnUnknownFormatAtStart) {
