@@ -261,7 +261,7 @@ private:
              {{s.clipGate, F}},
              {{s.clipGateWindow, kClipWindowLength}}});
         std::vector<Param> clipParams = scalars({F, kClipWindowLength, 1, 0});
-        clipParams.push_back(textParameter("Dick"));
+        clipParams.push_back(textParameter(files.clipPrefix));
         clipParams.push_back(textParameter(files.clipDirectory));
         clipParams.push_back(scalar(files.clipFormat));
         clipParams.push_back(scalar(files.stampMode));
