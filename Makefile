@@ -9,7 +9,8 @@ JOBS      ?= $(shell nproc)
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
             libbenchmark-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
-            pulseaudio pulseaudio-utils libasound2-plugins sox python3
+            pulseaudio pulseaudio-utils libasound2-plugins sox python3 \
+            slurmctld slurmd slurm-client munge
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
