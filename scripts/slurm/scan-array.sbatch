@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # Scans a recorder archive with brakmoor7 as a Slurm job. As task K of a job array of N
 # tasks it analyses every N-th file of the scan order (K, K+N, ...) into the shared output
 # folder; submitted without --array it is the assembling scan, which analyses whatever the
@@ -11,7 +11,8 @@
 # as --clips or --time-zone America/Chicago) must be the same for the tasks and the
 # assembling scan. BRAKMOOR7 names the program if it is not on PATH on the nodes.
 #
-# Edit the requests below for your cluster; options given to sbatch override them.
+# Edit the requests below for your cluster; options given to sbatch override them. Bash,
+# not sh, so that the "module" command of clusters that have one works here.
 # Each task runs one scan with one thread per CPU it is given.
 #SBATCH --job-name=brakmoor7-scan
 #SBATCH --cpus-per-task=4
@@ -31,6 +32,7 @@ set -eu
 
 usage() {
     echo "usage: sbatch [--array=1-N] scan-array.sbatch ARCHIVE OUT [N] [SCAN OPTION...]" >&2
+    echo "(the comments at the top of scan-array.sbatch say more)" >&2
     exit 1
 }
 
@@ -40,6 +42,7 @@ out="$2"
 shift 2
 shards=""
 case "${1:-}" in
+    --) shift ;;
     '' | -*) ;;
     *[!0-9]*) usage ;;
     *) shards="$1"; shift ;;
@@ -54,7 +57,8 @@ fi
 shards="${shards:-${SLURM_ARRAY_TASK_COUNT:-0}}"
 shard="$SLURM_ARRAY_TASK_ID"
 if [ "$shard" -lt 1 ] || [ "$shard" -gt "$shards" ]; then
-    echo "scan-array.sbatch: task $shard is not one of 1 to $shards; submit with --array=1-$shards" >&2
+    echo "scan-array.sbatch: task $shard is not one of 1 to $shards;" \
+        "submit with --array=1-$shards" >&2
     exit 1
 fi
 exec "$program" scan --out "$out" --jobs "$threads" --shard "$shard/$shards" "$@" "$archive"

@@ -3,29 +3,38 @@
 # tasks (default 10), each analysing its share of the files, then the assembling scan,
 # which starts once every task has ended, however it ended, analyses what they left
 # undone and writes the tables into OUT. Prints both job ids.
-# usage: submit-scan.sh ARCHIVE OUT [TASKS] [-- SCAN OPTION...]
+# usage: submit-scan.sh ARCHIVE OUT [TASKS] [SCAN OPTION...]
 set -eu
 
 usage() {
-    echo "usage: submit-scan.sh ARCHIVE OUT [TASKS] [-- SCAN OPTION...]" >&2
-    exit 1
+    cat <<'USAGE'
+usage: submit-scan.sh ARCHIVE OUT [TASKS] [SCAN OPTION...]
+Scans ARCHIVE (a folder of recordings, or one file) into the output folder OUT with a
+Slurm job array of TASKS tasks (default 10), then assembles the tables in OUT. SCAN
+OPTIONs (--clips, --channel N, --time-zone ZONE, ...) go to every scan. BRAKMOOR7 names
+the program if it is not on PATH on the nodes; the requests for CPUs, memory and time
+are in scan-array.sbatch beside this script. Each job's log goes to OUT/slurm-logs.
+USAGE
 }
 
-[ $# -ge 2 ] || usage
+case "${1:-}" in
+    -h | --help) usage; exit 0 ;;
+esac
+[ $# -ge 2 ] || { usage >&2; exit 1; }
 archive="$1"
 out="$2"
 shift 2
 tasks=10
-if [ $# -gt 0 ] && [ "$1" != "--" ]; then
-    tasks="$1"
-    shift
-fi
-if [ $# -gt 0 ]; then
-    [ "$1" = "--" ] || usage
-    shift
-fi
+case "${1:-}" in
+    '' | -*) ;;
+    *) tasks="$1"; shift ;;
+esac
+[ "${1:-}" != "--" ] || shift
 case "$tasks" in
-    '' | *[!0-9]* | 0) echo "submit-scan.sh: TASKS must be a whole number from 1 up, not \"$tasks\"" >&2; exit 1 ;;
+    '' | *[!0-9]* | 0)
+        echo "submit-scan.sh: TASKS must be a whole number from 1 up, not \"$tasks\"" >&2
+        exit 1
+        ;;
 esac
 if [ ! -e "$archive" ]; then
     echo "submit-scan.sh: no such archive: $archive" >&2

@@ -6,8 +6,8 @@
 # are not trusted: the jobs are judged by what they wrote. Leaves nothing running.
 # usage: cluster_scan_test.sh BRAKMOOR7 DEMO_WAV
 set -eu
-program="$1"
-demo="$2"
+program=$(realpath "$1")
+demo=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 if [ "$(id -u)" -ne 0 ]; then
     echo "slurmd runs jobs only as root: skipped" >&2
@@ -41,14 +41,16 @@ else
     scan=true
 fi
 
-# The jobs run this in place of the program: it records the run under the job's id, then
-# runs the program itself.
+# The jobs run this in place of the program: it runs the program, then records the run
+# under the job's id. Array tasks linger a second, so that an assembling scan that did not
+# wait for them would be seen starting before they end.
 mkdir "$work/runs"
 cat >"$work/recorded-brakmoor7" <<RECORDER
 #!/bin/sh
 started=\$(date +%s.%N)
 status=0
 "$scan" "\$@" || status=\$?
+[ -z "\${SLURM_ARRAY_TASK_ID:-}" ] || sleep 1
 printf '%s %s %s %s %s %s\n' "\${SLURM_ARRAY_JOB_ID:--}" "\${SLURM_ARRAY_TASK_ID:--}" \
     "\$started" "\$(date +%s.%N)" "\$status" "\$*" >"$work/runs/\$SLURM_JOB_ID.tmp"
 mv "$work/runs/\$SLURM_JOB_ID.tmp" "$work/runs/\$SLURM_JOB_ID"
@@ -58,9 +60,13 @@ chmod +x "$work/recorded-brakmoor7"
 
 cd "$work"
 make_test_archive "$demo" archive
-# Room for all tasks at once at the batch script's 4 CPUs each, as on a real cluster.
-start_one_node_cluster "$work/cluster" $((tasks * 4))
+# Room for every job at once at the batch script's 4 CPUs each, as on a real cluster, so
+# that only its dependency holds the assembling scan back.
+start_one_node_cluster "$work/cluster" $(((tasks + 1) * 4))
 
+seconds_since() {
+    awk -v since="$1" -v now="$(date +%s.%N)" 'BEGIN { printf "%.2f", now - since }'
+}
 submitted=$(date +%s.%N)
 BRAKMOOR7="$work/recorded-brakmoor7" "$submit" archive out "$tasks" >submitted.txt
 array_job=$(awk '/^array job/ { print $3 }' submitted.txt)
@@ -75,32 +81,35 @@ waited=0
 until [ -e "runs/$assembling_job" ]; do
     case "$(job_state "$assembling_job")" in
         PENDING | CONFIGURING | RUNNING | COMPLETING | "") ;;
-        *) sleep 1; [ -e "runs/$assembling_job" ] || fail "the assembling job ended without running the scan" ;;
+        *)
+            sleep 1
+            [ -e "runs/$assembling_job" ] || fail "the assembling job ended without running a scan"
+            ;;
     esac
     waited=$((waited + 1))
     [ "$waited" -le 1200 ] || fail "the assembling job did not finish within two minutes"
     sleep 0.1
 done
-assembled=$(date +%s.%N)
-echo "submission to assembled tables: $(echo "$assembled - $submitted" | bc) s" >&2
+echo "submission to assembled tables: $(seconds_since "$submitted") s" >&2
 
-# One run per array task with its own shard, on as many threads as CPUs it was given.
+# One run per array task with its own shard, on as many threads as CPUs it was given,
+# and the assembling scan after all of them.
+ran() {
+    cut -d' ' -f6- "runs/$1"
+}
 threads=$(scontrol -o show job "$assembling_job" | sed -n 's|.* CPUs/Task=\([0-9]*\).*|\1|p')
 for task in $(seq "$tasks"); do
     run=$(grep -l "^$array_job $task " runs/* || true)
     [ -n "$run" ] || fail "array task $task did not run the program"
     expected="scan --out out --jobs $threads --shard $task/$tasks archive"
-    [ "$(cut -d' ' -f6- "$run")" = "$expected" ] || fail "task $task ran: $(cat "$run"), not: $expected"
+    [ "$(ran "${run#runs/}")" = "$expected" ] || fail "task $task ran: $(cat "$run")"
 done
-[ "$(find runs -type f | wc -l)" -eq $((tasks + 1)) ] || fail "expected $((tasks + 1)) runs, got: $(cat runs/*)"
-[ "$(cut -d' ' -f6- "runs/$assembling_job")" = "scan --out out --jobs $threads archive" ] ||
+[ "$(find runs -type f | wc -l)" -eq $((tasks + 1)) ] || fail "not one run per job: $(cat runs/*)"
+[ "$(ran "$assembling_job")" = "scan --out out --jobs $threads archive" ] ||
     fail "the assembling job ran: $(cat "runs/$assembling_job")"
-assembly_start=$(cut -d' ' -f3 "runs/$assembling_job")
-for run in runs/*; do
-    [ "$run" = "runs/$assembling_job" ] && continue
-    ended=$(cut -d' ' -f4 "$run")
-    [ "$(echo "$ended <= $assembly_start" | bc)" -eq 1 ] || fail "the assembling scan started before $run ended"
-done
+early=$(awk -v assembly="$(cut -d' ' -f3 "runs/$assembling_job")" \
+    '$1 != "-" && $4 > assembly { print FILENAME }' runs/*)
+[ -z "$early" ] || fail "the assembling scan started before $early ended"
 
 # A file that is not audio makes a scan end with status 2, and a run that could not
 # start with 1.
@@ -115,7 +124,7 @@ done
 started=$(date +%s.%N)
 status=0
 "$program" scan --quiet --out plain archive || status=$?
-echo "the same scan without Slurm: $(echo "$(date +%s.%N) - $started" | bc) s" >&2
+echo "the same scan without Slurm: $(seconds_since "$started") s" >&2
 [ "$(cut -d' ' -f5 "runs/$assembling_job")" -eq "$status" ] ||
     fail "the assembling scan ended with another status than a plain scan's ($status)"
 for table in detections.selections.txt detections.csv files.csv; do

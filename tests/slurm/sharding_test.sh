@@ -6,8 +6,8 @@
 # byte for byte.
 # usage: sharding_test.sh BRAKMOOR7 DEMO_WAV
 set -eu
-program="$1"
-demo="$2"
+program=$(realpath "$1")
+demo=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/test_archive.sh"
 work=$(mktemp -d)
@@ -71,7 +71,8 @@ done
 for pid in $shard_pids; do
     status=0
     wait "$pid" || status=$?
-    [ "$status" -eq 0 ] || [ "$status" -eq 2 ] || fail "a shard run side by side ended with status $status"
+    [ "$status" -eq 0 ] || [ "$status" -eq 2 ] ||
+        fail "a shard run side by side ended with status $status"
 done
 shard_pids=""
 assemble_and_compare side-by-side
@@ -82,12 +83,12 @@ assemble_and_compare side-by-side
 shard_pids=$!
 waited=0
 until [ -n "$(find killed -type f 2>/dev/null)" ]; do
-    kill -0 "$shard_pids" 2>/dev/null || fail "the first shard ended before it could be killed"
+    kill -0 "$shard_pids" 2>/dev/null || fail "the first shard ended before it was killed"
     waited=$((waited + 1))
     [ "$waited" -le 600 ] || fail "the first shard wrote nothing within a minute"
     sleep 0.05
 done
-kill -KILL "$shard_pids" 2>/dev/null || fail "the first shard ended before it could be killed"
+kill -KILL "$shard_pids" 2>/dev/null || fail "the first shard ended before it was killed"
 wait "$shard_pids" 2>/dev/null || true
 shard_pids=""
 for shard in $(seq 2 "$shards"); do
