@@ -99,8 +99,18 @@ CONF
     wait_for "slurmd" node_is_idle
 }
 
-# Stops the daemons, last started first, each by its own pid.
+no_jobs_left() {
+    [ -z "$(squeue --noheader --format=%i)" ]
+}
+
+# Cancels the jobs still queued or running, whose processes would outlive slurmd, then
+# stops the daemons, last started first, each by its own pid.
 stop_one_node_cluster() {
+    if [ -n "$cluster_pids" ] && ! no_jobs_left 2>/dev/null; then
+        # shellcheck disable=SC2046 # one word per job id
+        scancel $(squeue --noheader --format=%i) 2>/dev/null || true
+        wait_for "the end of the cancelled jobs" no_jobs_left || true
+    fi
     for pid in $cluster_pids; do
         if kill "$pid" 2>/dev/null; then wait "$pid" 2>/dev/null || true; fi
     done

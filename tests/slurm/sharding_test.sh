@@ -19,7 +19,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-trap 'exit 1' INT TERM
+trap 'exit 1' HUP INT PIPE TERM
 shards=3
 
 if ! "$program" scan --help >/dev/null 2>&1; then
