@@ -41,6 +41,14 @@ if [ ! -e "$archive" ]; then
     exit 1
 fi
 
+# Login nodes usually see the same software as the nodes: a program missing here is most
+# likely missing there too, but only the nodes can tell.
+program="${BRAKMOOR7:-brakmoor7}"
+if ! command -v "$program" >/dev/null 2>&1; then
+    echo "submit-scan.sh: warning: $program is not found here; the jobs will fail unless" \
+        "the nodes have it (set BRAKMOOR7 to its path)" >&2
+fi
+
 batch_script="$(cd "$(dirname "$0")" && pwd)/scan-array.sbatch"
 # Slurm opens a job's log before the job runs, so the folder must already be there.
 logs="$out/slurm-logs"
