@@ -123,7 +123,7 @@ done
 
 started=$(date +%s.%N)
 status=0
-"$program" scan --quiet --out plain archive || status=$?
+"$program" scan --quiet --out plain archive >plain.log 2>&1 || status=$?
 echo "the same scan without Slurm: $(seconds_since "$started") s" >&2
 [ "$(cut -d' ' -f5 "runs/$assembling_job")" -eq "$status" ] ||
     fail "the assembling scan ended with another status than a plain scan's ($status)"
