@@ -9,17 +9,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/file_contents.h"
 #include "support/scratch_directory.h"
 
 namespace bm7 {
 namespace {
-
-std::string contentsOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> namesIn(const std::filesystem::path& folder) {
     std::vector<std::string> names;
@@ -32,7 +26,7 @@ TEST(AtomicFile, ACommittedFileHoldsItsBytesUnderTheFinalNameAndNothingElseRemai
     testing::ScratchDirectory scratch;
     std::string problem;
     ASSERT_TRUE(writeFileAtomically(scratch / "table.csv", "a,b\n1,2\n", problem)) << problem;
-    EXPECT_EQ(contentsOf(scratch / "table.csv"), "a,b\n1,2\n");
+    EXPECT_EQ(testing::fileContents(scratch / "table.csv"), "a,b\n1,2\n");
     EXPECT_EQ(namesIn(scratch.path()), std::vector<std::string>{"table.csv"});
 }
 
@@ -50,7 +44,7 @@ TEST(AtomicFile, AnAbandonedOrFailedWriteLeavesTheOldFileAsItWas) {
     AtomicFile refused;
     ASSERT_TRUE(refused.open(scratch / "clip.wav", problem));
     EXPECT_FALSE(refused.commit(problem, false));
-    EXPECT_EQ(contentsOf(scratch / "clip.wav"), "old");
+    EXPECT_EQ(testing::fileContents(scratch / "clip.wav"), "old");
     EXPECT_EQ(namesIn(scratch.path()), std::vector<std::string>{"clip.wav"});
 }
 
@@ -77,7 +71,7 @@ TEST(AtomicFile, WritersRacingForOneNameLeaveOneWholeVersion) {
         });
     }
     for (auto& writer : writers) writer.join();
-    const std::string result = contentsOf(scratch / "journal");
+    const std::string result = testing::fileContents(scratch / "journal");
     ASSERT_EQ(result.size(), 100000u);
     EXPECT_EQ(result, std::string(100000, result[0]));
     EXPECT_EQ(namesIn(scratch.path()).size(), 1u);

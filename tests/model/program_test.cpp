@@ -30,12 +30,6 @@ Finished runProgram(const std::string& arguments) {
     return result;
 }
 
-// The value a clip stores for a captured 16-bit sample.
-std::int16_t clipValue(std::int16_t captured) {
-    const double x = captured / 32768.0;
-    return static_cast<std::int16_t>(static_cast<int>(std::floor(x * 32767 + 0.5)));
-}
-
 // Where in the recording the clip's samples stand, or -1.
 long offsetOf(const std::vector<std::int16_t>& clip, const std::vector<std::int16_t>& recording,
               long from, long to) {
@@ -65,7 +59,7 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
         saved.push_back(entry.path().filename().string());
     }
     std::sort(saved.begin(), saved.end());
-    ASSERT_EQ(saved.size(), 6U) << run.out;  // five clips and the level log
+    ASSERT_EQ(saved.size(), 7U) << run.out;  // five clips, the level log, the detection table
 
     const std::vector<std::int16_t> samples = readWave(recording);
     for (int k = 0; k < 5; ++k) {
@@ -79,6 +73,7 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
         EXPECT_GE(offset, 0) << saved[k];
     }
     EXPECT_EQ(saved[5], "LogDick.txt");
+    EXPECT_EQ(saved[6], "detections.csv");
 }
 
 TEST(Program, RefusesAnUnreadableRecordingAndAnUnknownFormatAtStart) {
