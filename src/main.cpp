@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "audio/capture_settings.h"
 #include "audio/device_capture.h"
@@ -11,6 +12,7 @@
 #include "driver/run.h"
 #include "files/file_settings.h"
 #include "model/detector_model.h"
+#include "scan/scan_command.h"
 #include "station/station.h"
 
 namespace {
@@ -24,6 +26,7 @@ int usageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "scan") return bm7::scan::scanMain(argc - 1, argv + 1);
     bm7::CommandLine commandLine;
     std::string problem;
     switch (bm7::parseCommandLine(argc, argv, bm7::programOptions(), commandLine, problem)) {

@@ -63,7 +63,10 @@ bool nextFinishedRun(const double* const* enable, int windowLength, int newest, 
                      ClipRange& run);
 
 // Saves every run that ends in the newest frame, announcing each file on `announce`
-// and reporting failures through the error status; the stamp clock reads `now`.
+// and reporting failures through the error status; the stamp clock reads `now`. With
+// the run's FileGuard (file_guard.h), a clip that finds no room on the disk is given up
+// and the run goes on; the error status then carries the file and the system's reason
+// on a second line.
 void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now);
 
 void registerClipSave(BlockRecord* block);
