@@ -50,7 +50,7 @@ assemble_and_compare() {
 
 cd "$work"
 # Long enough that the first shard is still analysing its second file when it is killed.
-make_test_archive "$demo" archive 4
+make_test_archive "$demo" archive 3
 scan --out plain --jobs 2 archive
 
 for shard in $(seq "$shards"); do
