@@ -259,7 +259,7 @@ TEST_F(ScanOfATree, FindsInEachRecordingExactlyTheClipsThatTheProgramSavesForIt)
         scanClips[rows[r][0]].push_back(fileText(out / rows[r][6]));
     }
     for (const std::string& file : kScanned) {
-        if (file == "bad/empty.wav" || file == "bad/notes.wav" || file == "bad/slow.wav") continue;
+        if (file.starts_with("bad/") && file != "bad/cut.wav") continue;  // no audio to compare
         const fs::path folder = work_.path() / "input" / file;
         fs::create_directories(folder);
         const std::vector<std::string> expected = clipsOfInput(tree() / file, folder);
