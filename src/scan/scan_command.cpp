@@ -200,10 +200,15 @@ private:
         }
     }
 
+    // A recording whose media fail keeps its results; the page shows it without them.
     void makeMedia(std::size_t index, const FileResult& result, report::RecordingMediaMaker& media) {
         std::string problem;
-        if (!makeReportMedia(walk_.recordings[index], options_.channel, result, media, problem))
-            progress_.problem("cannot make the report's media of " + result.beginPath + ": " + problem);
+        try {
+            if (makeReportMedia(walk_.recordings[index], options_.channel, result, media, problem)) return;
+        } catch (const std::exception& failure) {
+            problem = failure.what();
+        }
+        progress_.problem("cannot make the report's media of " + result.beginPath + ": " + problem);
     }
 
     // False when a stop request abandoned the recording.
