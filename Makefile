@@ -17,7 +17,8 @@ PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
             libbenchmark-dev libfftw3-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
             pulseaudio pulseaudio-utils libasound2-plugins sox python3 libsystemd-dev \
             libhowardhinnant-date-dev tzdata clang libclang-rt-14-dev \
-            slurmctld slurmd slurm-client munge
+            slurmctld slurmd slurm-client munge \
+            libpng-dev chromium fonts-dejavu-core
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 

@@ -12,6 +12,7 @@
 #include "driver/run.h"
 #include "files/file_settings.h"
 #include "model/detector_model.h"
+#include "report/report_command.h"
 #include "scan/scan_command.h"
 #include "station/station.h"
 
@@ -26,6 +27,7 @@ int usageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "report") return bm7::report::reportMain(argc - 1, argv + 1);
     if (argc > 1 && std::string_view(argv[1]) == "scan") return bm7::scan::scanMain(argc - 1, argv + 1);
     bm7::CommandLine commandLine;
     std::string problem;

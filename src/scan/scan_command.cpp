@@ -23,6 +23,7 @@
 #include "scan/recording_analysis.h"
 #include "scan/scan_options.h"
 #include "scan/scan_progress.h"
+#include "scan/scan_report.h"
 #include "scan/tables.h"
 #include "scan/walker.h"
 
@@ -100,6 +101,7 @@ std::vector<std::string> clipFolders(const std::vector<FoundRecording>& recordin
 struct Pending {
     std::size_t index;  // in the scan order
     RecordingKey key;
+    bool reportMediaOnly = false;  // finished earlier, but without the report's media
 };
 
 // Everything the workers share while the scan runs.
@@ -135,6 +137,8 @@ public:
             if (!options_.force) earlier = journal_.find(key);
             if (earlier) {
                 progress_.resumed(*earlier);
+                if (options_.report && !hasReportMedia(options_.outputFolder, *earlier))
+                    pending_.push_back({index, key, true});
                 results_[index] = std::move(*earlier);
             } else {
                 pending_.push_back({index, std::move(key)});
@@ -172,12 +176,20 @@ public:
 
 private:
     void work() {
+        // Each worker draws its detections' spectrograms in buffers of its own.
+        std::optional<report::RecordingMediaMaker> media;
+        if (options_.report) media.emplace(reportFolderOf(options_.outputFolder));
         for (;;) {
             const std::size_t next = next_++;
             if (next >= pending_.size() || stopRequested.load()) return;
             const Pending& item = pending_[next];
+            if (item.reportMediaOnly) {
+                makeMedia(item.index, *results_[item.index], *media);
+                continue;
+            }
             FileResult result;
             if (!analyseOne(item.index, result)) return;  // stopped part-way: nothing kept
+            if (media) makeMedia(item.index, result, *media);
             std::string problem;
             if (!journal_.record(item.key, result, problem)) {
                 progress_.problem("cannot record " + result.beginPath +
@@ -186,6 +198,17 @@ private:
             progress_.finished(result);
             results_[item.index] = std::move(result);
         }
+    }
+
+    // A recording whose media fail keeps its results; the page shows it without them.
+    void makeMedia(std::size_t index, const FileResult& result, report::RecordingMediaMaker& media) {
+        std::string problem;
+        try {
+            if (makeReportMedia(walk_.recordings[index], options_.channel, result, media, problem)) return;
+        } catch (const std::exception& failure) {
+            problem = failure.what();
+        }
+        progress_.problem("cannot make the report's media of " + result.beginPath + ": " + problem);
     }
 
     // False when a stop request abandoned the recording.
@@ -330,6 +353,16 @@ int scanMain(int argc, char** argv) {
     if (options.shardCount == 1 && !writeTables(options.outputFolder, run.finished(), problem)) {
         std::fprintf(stderr, "%s scan: %s\n", kModelName, problem.c_str());
         status = kCannotRun;
+    }
+    if (options.report && options.shardCount == 1 && !stopRequested.load()) {
+        if (writeScanReport(options.outputFolder, options.paths, run.finished(), problem)) {
+            if (!options.quiet)
+                std::fprintf(stderr, "%s scan: report in %s/index.html\n", kModelName,
+                             reportFolderOf(options.outputFolder).c_str());
+        } else {
+            std::fprintf(stderr, "%s scan: cannot write the report: %s\n", kModelName, problem.c_str());
+            status = kCannotRun;
+        }
     }
     const ScanTotals totals = progress.totals();
     printSummary(stdout, totals, progress.elapsedSeconds());

@@ -30,6 +30,9 @@ constexpr OptionSpec kScanOptions[] = {
     {"time-zone", "ZONE",
      "zone of times without an offset, such as in file names:\n"
      "UTC (the default) or an IANA name such as America/Chicago"},
+    {"report", nullptr,
+     "also write DIR/report/index.html: a review page with a spectrogram\n"
+     "and a player per detection, and charts of when and how strongly it fired"},
     {"force", nullptr, "analyse every recording again, even those an earlier scan\nfinished"},
     {"quiet", nullptr, "print no progress, only problems and the summary"},
     {"shard", "K/N",
@@ -81,6 +84,8 @@ bool apply(const std::string& name, const std::string& value, ScanOptions& optio
     } else if (name == "time-zone") {
         if (value.empty()) return bad("UTC or an IANA zone name");
         options.timeZone = value;
+    } else if (name == "report") {
+        options.report = true;
     } else if (name == "force") {
         options.force = true;
     } else if (name == "quiet") {

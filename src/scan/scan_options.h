@@ -21,6 +21,7 @@ struct ScanOptions {
     bool localStamp = false;  // clip stamps in --time-zone rather than UTC
     std::string timeZone = "UTC";
     bool force = false;
+    bool report = false;  // a review page with a spectrogram and player per detection
     bool quiet = false;
     int shardIndex = 1;  // K of --shard K/N
     int shardCount = 1;  // N; 1 means every file
