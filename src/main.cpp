@@ -1,6 +1,6 @@
 // The brakmoor7 program: reads the command line, builds the detector and its audio
 // source, and runs it until the final time, the stop file, the end of a recording or
-// an error.
+// an error, or a stop signal.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -9,6 +9,7 @@
 #include "audio/device_capture.h"
 #include "driver/command_line.h"
 #include "driver/run.h"
+#include "driver/stop_signals.h"
 #include "files/file_settings.h"
 #include "model/detector_model.h"
 
@@ -23,6 +24,10 @@ int usageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!bm7::installStopSignals()) {
+        std::perror("brakmoor7: cannot install the stop signal handlers");
+        return 1;
+    }
     bm7::CommandLine commandLine;
     std::string problem;
     switch (bm7::parseCommandLine(argc, argv, bm7::programOptions(), commandLine, problem)) {
@@ -50,7 +55,11 @@ int main(int argc, char** argv) {
     bm7::detector::DetectorModel model(settings);
     std::unique_ptr<bm7::CaptureLayer> source = bm7::makeCaptureLayer(capture);
     model.setCaptureLayer(source.get());
-    const int status = bm7::runProgram(commandLine, model, stdout, stderr);
+    int status = 0;
+    {
+        const bm7::StopSignalWatcher watcher([&source] { source->interruptWait(); });
+        status = bm7::runProgram(commandLine, model, stdout, stderr, bm7::receivedStopSignal);
+    }
     source.reset();
     return status;
 }

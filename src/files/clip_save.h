@@ -1,7 +1,8 @@
 // Clip & Save: turns runs of a clip-enable window into clip files. Each update looks at
 // the newest frame of the audio and enable windows and saves every run of nonzero
 // enable samples that ends there, then counts the frame. Nothing is kept between frames
-// but that count: a run still on at the newest sample is found again, whole, later.
+// but that count: a run still on at the newest sample is found again, whole, later, or
+// saved as far as it goes when the run ends first.
 #pragma once
 
 #include <cstdio>
@@ -45,6 +46,9 @@ bool nextFinishedRun(const double* const* enable, int windowLength, int newest, 
 // Saves every run that ends in the newest frame, announcing each file on `announce`
 // and reporting failures through the error status; the stamp clock reads `now`.
 void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now);
+// At the end of a run, whatever ends it: the run still on at the newest sample is saved
+// with the audio seen so far. The block's terminate does this after the last update.
+void saveRunInProgress(BlockRecord& block, std::FILE* announce, std::time_t now);
 
 void registerClipSave(BlockRecord* block);
 
