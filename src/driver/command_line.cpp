@@ -71,7 +71,11 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv,
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strncmp(arg, "--", 2) != 0 || arg[2] == '\0') {
-            if (positionalCount == 2) return ParseOutcome::usageError;
+            if (positionalCount == 2) {
+                problem = std::string("unexpected argument \"") + arg +
+                          "\": only a final time and a port may follow the options";
+                return ParseOutcome::usageError;
+            }
             positional[positionalCount++] = arg;
             continue;
         }
@@ -103,11 +107,15 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv,
     }
     if (positionalCount >= 1) {
         if (!scanFinalTime(positional[0], out.finalTime) || std::isnan(out.finalTime)) {
+            problem = std::string("bad final time \"") + positional[0] +
+                      "\": a number of seconds, 0 or more (0 for no limit)";
             return ParseOutcome::usageError;
         }
         out.hasFinalTime = true;
     }
     if (positionalCount == 2 && !scanPort(positional[1], out.port)) {
+        problem = std::string("bad port \"") + positional[1] + "\": a whole number from " +
+                  std::to_string(kLowestPort) + " to " + std::to_string(kHighestPort);
         return ParseOutcome::usageError;
     }
     if (out.has("help")) return ParseOutcome::help;

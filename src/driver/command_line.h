@@ -34,8 +34,7 @@ enum class ParseOutcome { run, help, version, usageError };
 // The options this program accepts, in the order --help lists them.
 std::span<const OptionSpec> programOptions();
 
-// Parses argv[1..argc-1]. On usageError, `problem` is empty for a bad positional
-// argument and names the fault for a bad option.
+// Parses argv[1..argc-1]. On usageError, `problem` names the argument at fault.
 ParseOutcome parseCommandLine(int argc, const char* const* argv,
                               std::span<const OptionSpec> options, CommandLine& out,
                               std::string& problem);

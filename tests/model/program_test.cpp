@@ -18,8 +18,9 @@ struct Finished {
     std::string out;
 };
 
-Finished runProgram(const std::string& arguments) {
-    const std::string command = std::string(BM7_PROGRAM) + " " + arguments + " 2>&1";
+// Standard output and, unless sent elsewhere, the error stream.
+Finished runProgram(const std::string& arguments, const std::string& errorsTo = "&1") {
+    const std::string command = std::string(BM7_PROGRAM) + " " + arguments + " 2>" + errorsTo;
     Finished result{-1, ""};
     std::FILE* pipe = popen(command.c_str(), "r");
     char chunk[4096];
@@ -28,6 +29,17 @@ Finished runProgram(const std::string& arguments) {
     const int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
+}
+
+std::string readText(const std::string& path) {
+    std::string text;
+    if (std::FILE* file = std::fopen(path.c_str(), "r")) {
+        char chunk[4096];
+        std::size_t count;
+        while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, count);
+        std::fclose(file);
+    }
+    return text;
 }
 
 // The value a clip stores for a captured 16-bit sample.
@@ -79,6 +91,21 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
         EXPECT_GE(offset, 0) << saved[k];
     }
     EXPECT_EQ(saved[5], "LogDick.txt");
+}
+
+TEST(Program, ABadFinalTimeOrPortPrintsTheUsageAndNamesTheArgumentOnTheErrorStream) {
+    const ScratchDirectory scratch;
+    const std::string errors = scratch / "errors";
+    for (const auto& [arguments, line] :
+         {std::pair{"abc", "brakmoor7: bad final time \"abc\""},
+          std::pair{"10 100", "brakmoor7: bad port \"100\""}}) {
+        const Finished run = runProgram(arguments, errors);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out.rfind("usage: brakmoor7 [finaltime] [TCPport]\n", 0), 0U) << run.out;
+        const std::string complaint = readText(errors);
+        EXPECT_EQ(complaint.rfind(line, 0), 0U) << complaint;
+        EXPECT_EQ(std::count(complaint.begin(), complaint.end(), '\n'), 1) << complaint;
+    }
 }
 
 TEST(Program, RefusesAnUnreadableRecordingAndAnUnknownFormatAtStart) {
