@@ -2,21 +2,49 @@
 // first input device whose name contains a given text. PortAudio's own texts describe its
 // errors. Overflows the device reports, and audio that finds no queued buffer, are
 // counted and reported as warning lines on the warning stream; the capture goes on.
+//
+// Losing the device: the layer notices when PortAudio's stream ends by itself, and the
+// manager notices when no audio comes. Without reconnection that ends the run. With it,
+// recover says so on the warning stream, lets go of the stream and opens the same device
+// again every 5 s, backing off to once a minute, with a line each hour it stays away;
+// the buffers queued at the layer wait meanwhile and fill again once it is back. With
+// reconnection a device missing at open is waited for in the same way.
+//
+// Calls that can hang on a frozen sound server (stopping and closing a stream, letting go
+// of the library) are bounded: past kLibraryStopBound the stream is left behind with its
+// thread, which can no longer reach this layer or its buffers. While such a call is still
+// running the library is not entered again.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "audio/bounded_call.h"
 #include "audio/capture_layer.h"
+#include "audio/library_complaints.h"
 
 namespace bm7 {
+
+inline constexpr std::chrono::seconds kLibraryStopBound{3};
+
+// When the reconnection tries again, and how often it reports that it still waits.
+struct ReconnectPolicy {
+    std::chrono::steady_clock::duration firstDelay = std::chrono::seconds(5);
+    std::chrono::steady_clock::duration longestDelay = std::chrono::seconds(60);
+    std::chrono::steady_clock::duration reportInterval = std::chrono::hours(1);
+};
+
+struct StreamLink;
 
 class DeviceCapture final : public CaptureLayer {
 public:
     // An empty deviceName picks the system's default input device.
-    explicit DeviceCapture(std::string deviceName, std::FILE* warnings = stderr);
+    explicit DeviceCapture(std::string deviceName, std::FILE* warnings = stderr,
+                           bool reconnect = false, ReconnectPolicy policy = {});
     ~DeviceCapture() override;
     DeviceCapture(const DeviceCapture&) = delete;
     DeviceCapture& operator=(const DeviceCapture&) = delete;
@@ -29,20 +57,39 @@ public:
     int unprepare(CaptureBuffer* buffer) override;
     int close() override;
     const char* errorText(int code) override;
+    bool recover(const char* reason) override;
 
     // Fills queued buffers with `frameCount` sample frames; runs on PortAudio's thread.
     void deliver(const std::uint8_t* samples, unsigned long frameCount, bool overflowed);
+    // PortAudio's stream ended; runs on PortAudio's thread.
+    void streamEnded();
 
 private:
     int fail(int code, std::string text);
     int findDevice(int& device);
+    int openStream();
+    int startStream();
     void warnOfLosses();
-    void closeStream();
+    void markLost(std::string reason);
+    bool waitUnlessInterrupted(std::chrono::steady_clock::duration delay);
+    bool reopen();
+    // Stops and closes the stream and lets go of the library, within the bound.
+    void letGoOfStream();
 
     std::string deviceName_;
     std::FILE* warnings_;
+    bool reconnect_;
+    ReconnectPolicy policy_;
+    CaptureFormat format_{};
+    bool opened_ = false;   // between open and close
+    bool started_ = false;  // between start and reset
     void* stream_ = nullptr;
+    StreamLink* link_ = nullptr;  // what the stream's callbacks reach this layer through
     bool libraryOpen_ = false;
+    BoundedCall libraryStop_;
+    std::unique_ptr<LibraryComplaintFilter> complaintFilter_;
+    std::atomic<bool> stopping_{false};  // our own stop, not a lost device
+    std::string lostReason_;             // under queueLock
     CaptureNotification notify_ = nullptr;
     void* instance_ = nullptr;
     std::uint32_t blockAlign_ = 0;

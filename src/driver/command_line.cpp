@@ -17,6 +17,8 @@ constexpr OptionSpec kProgramOptions[] = {
     {"version", nullptr, "print the program's version and exit"},
     {"list-devices", nullptr, "print the sound input devices and exit"},
     {"device", "NAME", "capture from the first input device whose name contains NAME"},
+    {"reconnect", nullptr,
+     "when the sound device is lost or missing, wait for it and go on instead of ending"},
     {"input", "FILE", "read the audio from FILE instead of a sound device"},
     {"channel", "N", "with --input: read channel N of the file (1 = the first)"},
     {"realtime", nullptr, "with --input: deliver the file at the pace of a sound card"},

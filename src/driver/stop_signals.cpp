@@ -21,6 +21,9 @@ std::atomic<int> firstStopSignal{0};
 static_assert(std::atomic<int>::is_always_lock_free, "the handler needs a lock-free flag");
 int wakeRead = -1;
 int wakeWrite = -1;
+// The error stream as it was at installation: a filter may own descriptor 2 later, and
+// its thread will not pass a line on once the handler has ended the process.
+int messageDescriptor = STDERR_FILENO;
 // Set by a watcher being destroyed, so that its thread tells its own wake-up from a signal.
 std::atomic<bool> watcherLeaving{false};
 
@@ -29,7 +32,7 @@ void onStopSignal(int signal) {
     int expected = 0;
     if (!firstStopSignal.compare_exchange_strong(expected, signal)) {
         static const char kAtOnce[] = "brakmoor7: second stop signal, ending at once\n";
-        [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, kAtOnce, sizeof kAtOnce - 1);
+        [[maybe_unused]] const ssize_t written = write(messageDescriptor, kAtOnce, sizeof kAtOnce - 1);
         _exit(1);
     }
     const char byte = 1;
@@ -44,6 +47,8 @@ bool installStopSignals() {
     if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return false;
     wakeRead = ends[0];
     wakeWrite = ends[1];
+    const int errors = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (errors >= 0) messageDescriptor = errors;
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
