@@ -7,17 +7,7 @@
 set -eu
 probe="$1"
 program="$2"
-work=$(mktemp -d)
-capture_pid=""
 . "$(dirname "$0")/sound_server.sh"
-
-cleanup() {
-    stop "$capture_pid"
-    stop_sound_server
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
 
 start_sound_server
 
@@ -37,11 +27,11 @@ grep -q 'No sound input device has "no-such-device" in its name' "$work/none.log
 "$probe" make-recording "$work/recording.wav" 2 20261208
 # 14 frames of 8192 samples: about 5.2 s, room for the 2 s recording and the start delay.
 "$probe" capture "$work/capture.raw" 14 "$work/ready" 2>"$work/capture.log" &
-capture_pid=$!
+run_pid=$!
 waited=0
 until [ -e "$work/ready" ]; do
     waited=$((waited + 1))
-    if [ "$waited" -gt 100 ] || ! kill -0 "$capture_pid" 2>/dev/null; then
+    if [ "$waited" -gt 100 ] || ! kill -0 "$run_pid" 2>/dev/null; then
         echo "capture did not start:" >&2
         quiet "$work/capture.log"
         exit 1
@@ -50,8 +40,8 @@ until [ -e "$work/ready" ]; do
 done
 paplay "$work/recording.wav"
 status=0
-wait "$capture_pid" || status=$?
-capture_pid=""
+wait "$run_pid" || status=$?
+run_pid=""
 if [ "$status" -ne 0 ]; then
     echo "capture failed with status $status:" >&2
     quiet "$work/capture.log"

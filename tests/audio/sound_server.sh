@@ -1,13 +1,20 @@
 # Sourced by the shell tests that need a sound device: a private PulseAudio server with a
 # virtual input (the monitor of a null sink), in a private HOME and XDG_RUNTIME_DIR under
-# $work, which the caller makes. The caller's cleanup calls stop_sound_server.
+# a fresh $work. On exit it ends the server and the processes in run_pid and player_pid,
+# and removes $work.
 #   start_sound_server    starts it (again) and waits until it answers
 #   stop_sound_server     ends it, even when it was frozen with SIGSTOP
 #   stop PID              ends a process this test started, if it still runs
+#   wait_for_capture DIR  waits until run_pid records from the server
+#   wait_for FILE PATTERN SECONDS   until a line of FILE matches, or fails
+#   fail MESSAGE [DIR]    ends the test, showing DIR/err and DIR/out
 #   quiet FILE            prints FILE without the sound libraries' own lines
-#   now_ms                monotonic-enough wall clock in milliseconds
+#   now_ms                wall clock in milliseconds
 
+work=$(mktemp -d)
 server_pid=""
+run_pid=""
+player_pid=""
 mkdir -p -m 700 "$work/home" "$work/run"
 export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
 export PULSE_SERVER="unix:$work/run/pulse/native" PULSE_COOKIE="$work/home/cookie"
@@ -45,6 +52,15 @@ stop() {
     if [ -n "$1" ] && kill "$1" 2>/dev/null; then wait "$1" 2>/dev/null || true; fi
 }
 
+cleanup() {
+    stop "$run_pid"
+    stop "$player_pid"
+    stop_sound_server
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
 stop_sound_server() {
     if [ -n "$server_pid" ]; then
         kill -CONT "$server_pid" 2>/dev/null || true
@@ -59,4 +75,28 @@ quiet() {
 
 now_ms() {
     echo $(($(date +%s%N) / 1000000))
+}
+
+fail() {
+    echo "$1" >&2
+    [ -z "${2:-}" ] || { echo "--- errors:" >&2; cat "$2/err" >&2; echo "--- output:" >&2; cat "$2/out" >&2; }
+    exit 1
+}
+
+wait_for() {
+    tries=$(($3 * 10))
+    until grep -q "$2" "$1" 2>/dev/null; do
+        tries=$((tries - 1))
+        [ "$tries" -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+
+wait_for_capture() {
+    tries=300
+    until [ -n "$(pactl list short source-outputs 2>/dev/null)" ]; do
+        tries=$((tries - 1))
+        kill -0 "$run_pid" 2>/dev/null && [ "$tries" -gt 0 ] || fail "capture did not start" "$1"
+        sleep 0.1
+    done
 }

@@ -9,35 +9,8 @@ set -eu
 program="$1"
 demo="$2"
 checks="$(dirname "$0")/clip_checks.py"
-work=$(mktemp -d)
-run_pid=""
-player_pid=""
 . "$(dirname "$0")/sound_server.sh"
 
-cleanup() {
-    stop "$run_pid"
-    stop "$player_pid"
-    stop_sound_server
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() {
-    echo "$1" >&2
-    [ -z "${2:-}" ] || { echo "--- errors:" >&2; quiet "$2/err"; echo "--- output:" >&2; cat "$2/out" >&2; }
-    exit 1
-}
-
-# wait_for FILE PATTERN SECONDS
-wait_for() {
-    tries=$(($3 * 10))
-    until grep -q "$2" "$1" 2>/dev/null; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
 
 start_sound_server
 
@@ -82,15 +55,6 @@ stop_by() {
     set -- "$dir"/Calls/Dick_*.wav
     [ "$#" -eq 2 ] || fail "$signal: $# clips instead of 2" "$dir"
     python3 "$checks" whole "$@" || fail "$signal: a clip is not whole" "$dir"
-}
-
-wait_for_capture() {
-    tries=300
-    until [ -n "$(pactl list short source-outputs 2>/dev/null)" ]; do
-        tries=$((tries - 1))
-        kill -0 "$run_pid" 2>/dev/null && [ "$tries" -gt 0 ] || fail "capture did not start" "$1"
-        sleep 0.1
-    done
 }
 
 for signal in TERM INT; do
