@@ -17,8 +17,9 @@ namespace {
 
 // While PortAudio probes every sound system, their libraries print pages of complaints
 // about what is absent; the outcome is reported through PortAudio's own result, so the
-// error stream stays quiet meanwhile unless BM7_AUDIO_DEBUG is set. Only used before
-// capture starts or after it stops, when no other thread writes there.
+// error stream stays quiet meanwhile unless BM7_AUDIO_DEBUG is set. Only used on the
+// model thread while no other thread of this program writes there: before capture starts,
+// after it stops, and while a lost device is opened again.
 class QuietErrorStream {
 public:
     QuietErrorStream() {

@@ -3,6 +3,7 @@
 # - the server killed: the run ends with "No audio input" and status 1 within 15 s, or,
 #   with --reconnect, reports the loss, reconnects once the server is back, and saves
 #   the clips of a recording played after that;
+# - no server at the start: with --reconnect it is waited for, and SIGTERM ends the wait;
 # - the server frozen (SIGSTOP): the run ends with status 1 within 20 s, or, with
 #   --reconnect, waits and carries on after SIGCONT.
 # Never a line of the sound libraries' own. Prints the times it measures.
@@ -13,14 +14,19 @@ demo="$2"
 . "$(dirname "$0")/sound_server.sh"
 
 
-# start_run NAME OPTIONS...: starts the program on the server's input; dir names its files.
-start_run() {
+# launch NAME OPTIONS...: starts the program; dir names its files.
+launch() {
     dir="$work/$1"
     shift
     mkdir "$dir"
     "$program" "$@" --clip-dir "$dir/Calls" --log-file "$dir/Calls/log" \
         --stop-file "$dir/no-stop" >"$dir/out" 2>"$dir/err" &
     run_pid=$!
+}
+
+# start_run NAME OPTIONS...: launches and waits until it records from the server.
+start_run() {
+    launch "$@"
     wait_for_capture "$dir"
     sleep 1
 }
@@ -59,6 +65,18 @@ stop_cleanly() {
 }
 
 sox "$demo" "$work/second.wav" trim 11.5 4.5
+
+# No server yet, with --reconnect.
+launch absent --reconnect
+wait_for "$dir/err" "^Sound input lost: .*; retrying$" 30 || fail "no wait for a device" "$dir"
+kill -TERM "$run_pid"
+sent=$(now_ms)
+ends_within 10
+echo "SIGTERM while waiting for a device to exit: $(($(now_ms) - sent)) ms"
+[ "$status" -eq 0 ] || fail "status $status after SIGTERM" "$dir"
+grep -qx "Stopped by the signal SIGTERM" "$dir/err" || fail "no line for the signal" "$dir"
+no_library_lines
+
 start_sound_server
 
 # Killed, without --reconnect.
