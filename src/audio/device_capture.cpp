@@ -4,7 +4,6 @@
 #include <portaudio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -222,23 +221,20 @@ bool DeviceCapture::recover(const char* reason) {
     std::fflush(warnings_);
     const auto lostAt = std::chrono::steady_clock::now();
     letGoOfStream();
-    auto delay = policy_.firstDelay;
-    auto nextReport = lostAt + policy_.reportInterval;
+    RetrySchedule schedule(policy_, lostAt);
     for (;;) {
-        if (!waitUnlessInterrupted(delay)) return true;
+        if (!waitUnlessInterrupted(schedule.nextDelay())) return true;
         if (reopen()) {
             std::fprintf(warnings_, "Sound input restored after %lld s\n",
                          wholeSeconds(std::chrono::steady_clock::now() - lostAt));
             std::fflush(warnings_);
             return true;
         }
-        delay = std::min(delay * 2, policy_.longestDelay);
         const auto now = std::chrono::steady_clock::now();
-        if (now >= nextReport) {
+        if (schedule.reportDue(now)) {
             std::fprintf(warnings_, "Sound input still lost after %lld s; retrying\n",
                          wholeSeconds(now - lostAt));
             std::fflush(warnings_);
-            nextReport += policy_.reportInterval;
         }
     }
 }

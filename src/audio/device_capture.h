@@ -26,17 +26,11 @@
 #include "audio/bounded_call.h"
 #include "audio/capture_layer.h"
 #include "audio/library_complaints.h"
+#include "audio/retry_schedule.h"
 
 namespace bm7 {
 
 inline constexpr std::chrono::seconds kLibraryStopBound{3};
-
-// When the reconnection tries again, and how often it reports that it still waits.
-struct ReconnectPolicy {
-    std::chrono::steady_clock::duration firstDelay = std::chrono::seconds(5);
-    std::chrono::steady_clock::duration longestDelay = std::chrono::seconds(60);
-    std::chrono::steady_clock::duration reportInterval = std::chrono::hours(1);
-};
 
 struct StreamLink;
 

@@ -12,9 +12,14 @@ namespace bm7 {
 
 namespace {
 
+// How the lines the sound libraries print on their own begin.
 constexpr std::string_view kComplaintStarts[] = {
-    "Expression '", "ALSA lib ", "Cannot connect to server", "jack server is not running",
-    "JackShm", "PaAlsa",
+    "Expression '",  // PortAudio's failed internal calls
+    "PaAlsa",        // PortAudio's ALSA host
+    "ALSA lib ",
+    "Cannot connect to server",  // the JACK client, while PortAudio probes for it
+    "jack server is not running",
+    "JackShm",
 };
 
 void writeAll(int fd, const char* data, std::size_t size) {
@@ -43,7 +48,8 @@ void forwardLines(int from, int to) {
             pending.erase(0, end + 1);
         }
     }
-    if (!pending.empty() && !isLibraryComplaint(pending)) writeAll(to, pending.data(), pending.size());
+    if (!pending.empty() && !isLibraryComplaint(pending))
+        writeAll(to, pending.data(), pending.size());
     close(from);
 }
 

@@ -32,7 +32,8 @@ void onStopSignal(int signal) {
     int expected = 0;
     if (!firstStopSignal.compare_exchange_strong(expected, signal)) {
         static const char kAtOnce[] = "brakmoor7: second stop signal, ending at once\n";
-        [[maybe_unused]] const ssize_t written = write(messageDescriptor, kAtOnce, sizeof kAtOnce - 1);
+        [[maybe_unused]] const ssize_t written =
+            write(messageDescriptor, kAtOnce, sizeof kAtOnce - 1);
         _exit(1);
     }
     const char byte = 1;

@@ -1,5 +1,6 @@
 // The pieces that keep a sound device's faults from hanging or cluttering the program:
-// bounded library calls and the filter of the libraries' own complaint lines.
+// bounded library calls, the filter of the libraries' own complaint lines, and the
+// schedule of tries for a lost device.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,9 +9,11 @@
 #include <cstdio>
 #include <future>
 #include <string>
+#include <vector>
 
 #include "audio/bounded_call.h"
 #include "audio/library_complaints.h"
+#include "audio/retry_schedule.h"
 #include "support/scratch_directory.h"
 
 namespace bm7 {
@@ -49,10 +52,33 @@ TEST(BoundedCall, HungWorkIsLeftRunningAndNoFurtherWorkStartsUntilItEnds) {
     EXPECT_TRUE(second);
 }
 
+TEST(RetrySchedule, TriesAfterFiveSecondsThenDoublesTheWaitUpToAMinute) {
+    RetrySchedule schedule({}, RetrySchedule::Clock::time_point{});
+    std::vector<long long> waits;
+    for (int i = 0; i < 7; ++i) {
+        waits.push_back(
+            std::chrono::duration_cast<std::chrono::seconds>(schedule.nextDelay()).count());
+    }
+    EXPECT_EQ(waits, (std::vector<long long>{5, 10, 20, 40, 60, 60, 60}));
+}
+
+TEST(RetrySchedule, ReportsOncePerHourOfAbsenceEvenAfterALongGap) {
+    const RetrySchedule::Clock::time_point lost{};
+    RetrySchedule schedule({}, lost);
+    EXPECT_FALSE(schedule.reportDue(lost + 59min));
+    EXPECT_TRUE(schedule.reportDue(lost + 60min));
+    EXPECT_FALSE(schedule.reportDue(lost + 61min));
+    // Three hours later in one go (a suspended machine): one line, then hourly again.
+    EXPECT_TRUE(schedule.reportDue(lost + 4h + 1min));
+    EXPECT_FALSE(schedule.reportDue(lost + 4h + 59min));
+    EXPECT_TRUE(schedule.reportDue(lost + 5h));
+}
+
 TEST(LibraryComplaints, RecognisesTheSoundLibrariesLinesAndNothingElse) {
-    EXPECT_TRUE(isLibraryComplaint("Expression 'alsa_snd_pcm_poll_descriptors_revents( "
-                                   "self->pcm, pfds, self->nfds, &revents )' failed in "
-                                   "'src/hostapi/alsa/pa_linux_alsa.c', line: 3665"));
+    EXPECT_TRUE(
+        isLibraryComplaint("Expression 'alsa_snd_pcm_poll_descriptors_revents( "
+                           "self->pcm, pfds, self->nfds, &revents )' failed in "
+                           "'src/hostapi/alsa/pa_linux_alsa.c', line: 3665"));
     EXPECT_TRUE(isLibraryComplaint("ALSA lib pcm.c:2666:(snd_pcm_open_noupdate) Unknown PCM"));
     EXPECT_TRUE(isLibraryComplaint("Cannot connect to server socket err = No such file"));
     EXPECT_FALSE(isLibraryComplaint("No audio input"));

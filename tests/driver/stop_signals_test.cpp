@@ -18,7 +18,9 @@ namespace {
 TEST(StopSignals, AWatcherWithoutASignalLeavesWithoutCallingBack) {
     ASSERT_TRUE(installStopSignals());
     bool woken = false;
-    { const StopSignalWatcher watcher([&] { woken = true; }); }
+    {
+        const StopSignalWatcher watcher([&] { woken = true; });
+    }
     EXPECT_FALSE(woken);
 }
 

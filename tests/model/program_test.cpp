@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -96,9 +97,8 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
 TEST(Program, ABadFinalTimeOrPortPrintsTheUsageAndNamesTheArgumentOnTheErrorStream) {
     const ScratchDirectory scratch;
     const std::string errors = scratch / "errors";
-    for (const auto& [arguments, line] :
-         {std::pair{"abc", "brakmoor7: bad final time \"abc\""},
-          std::pair{"10 100", "brakmoor7: bad port \"100\""}}) {
+    for (const auto& [arguments, line] : {std::pair{"abc", "brakmoor7: bad final time \"abc\""},
+                                          std::pair{"10 100", "brakmoor7: bad port \"100\""}}) {
         const Finished run = runProgram(arguments, errors);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out.rfind("usage: brakmoor7 [finaltime] [TCPport]\n", 0), 0U) << run.out;
@@ -106,6 +106,23 @@ TEST(Program, ABadFinalTimeOrPortPrintsTheUsageAndNamesTheArgumentOnTheErrorStre
         EXPECT_EQ(complaint.rfind(line, 0), 0U) << complaint;
         EXPECT_EQ(std::count(complaint.begin(), complaint.end(), '\n'), 1) << complaint;
     }
+}
+
+TEST(Program, AClosedStandardOutputCostsOnlyTheAnnouncements) {
+    const ScratchDirectory scratch;
+    const std::string recording = std::string(BM7_SOURCE_DIR) + "/data/demo.wav";
+    // The reader is gone before the first announcement is written.
+    const std::string command = "(" + std::string(BM7_PROGRAM) + " --input " + recording +
+                                " --clip-dir " + (scratch / "Calls") + " --stop-file " +
+                                (scratch / "stop") + "; echo $? >" + (scratch / "status") +
+                                ") | true";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(readText(scratch / "status"), "0\n");
+    int clips = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path() / "Calls")) {
+        clips += entry.path().extension() == ".wav";
+    }
+    EXPECT_EQ(clips, 5);
 }
 
 TEST(Program, RefusesAnUnreadableRecordingAndAnUnknownFormatAtStart) {
