@@ -8,6 +8,7 @@
 #include <cstring>
 #include <utility>
 
+#include "audio/sound_input.h"
 #include "driver/command_line.h"
 
 namespace bm7 {
@@ -126,9 +127,8 @@ int DeviceCapture::open(const CaptureFormat& format, CaptureNotification notify,
             return code;
         }
         // Waited for from the start of capture on, like a device lost later.
-        const char* text = errorText(code);
         std::lock_guard<std::mutex> hold(queueLock);
-        lostReason_ = text != nullptr ? text : "Missing sound input device";
+        lostReason_ = failureText(code);
     }
     opened_ = true;
     return kCaptureOk;
@@ -161,8 +161,7 @@ int DeviceCapture::start() {
     int code = stream_ != nullptr ? kCaptureOk : openStream();
     if (code == kCaptureOk) code = startStream();
     if (code == kCaptureOk || !reconnect_) return code;
-    const char* text = errorText(code);
-    markLost(text != nullptr ? text : "Missing sound input device");
+    markLost(failureText(code));
     return kCaptureOk;
 }
 
@@ -270,6 +269,11 @@ void DeviceCapture::deliver(const std::uint8_t* samples, unsigned long frameCoun
 
 void DeviceCapture::streamEnded() {
     if (!stopping_) markLost("the sound device stopped delivering audio");
+}
+
+std::string DeviceCapture::failureText(int code) {
+    const char* text = errorText(code);
+    return text != nullptr ? text : fallbackDeviceMessage(code);
 }
 
 int DeviceCapture::fail(int code, std::string text) {

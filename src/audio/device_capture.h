@@ -60,6 +60,7 @@ public:
 
 private:
     int fail(int code, std::string text);
+    std::string failureText(int code);
     int findDevice(int& device);
     int openStream();
     int startStream();
