@@ -6,8 +6,9 @@
 // Contract: made and destroyed on one thread. While it lives, the error stream's
 // descriptor is a pipe read by a thread of its own, which passes every other line on to
 // the real error stream at once; destruction restores the descriptor and returns after
-// every line written before it has been passed on. With BM7_AUDIO_DEBUG set in the
-// environment nothing is filtered.
+// every line written before it has been passed on. A crash while it lives may take the
+// unread end of its own report with it; with BM7_AUDIO_DEBUG set in the environment the
+// stream stays direct and nothing is filtered.
 #pragma once
 
 #include <string_view>
