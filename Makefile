@@ -5,15 +5,16 @@
 BUILD     ?= build
 SAN_BUILD ?= build-san
 JOBS      ?= $(shell nproc)
+PREFIX    ?= /usr/local
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
             libbenchmark-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
-            pulseaudio pulseaudio-utils libasound2-plugins sox python3
+            pulseaudio pulseaudio-utils libasound2-plugins sox python3 libsystemd-dev
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps build test test-normal test-sanitize bench demo format clean
+.PHONY: all deps build test test-normal test-sanitize bench demo install format clean
 
 all: build
 
@@ -52,6 +53,10 @@ bench: build
 demo: build
 	@if [ -x scripts/demo.sh ]; then scripts/demo.sh $(BUILD); \
 	else echo "make demo: the detector model is not built yet; nothing to run."; fi
+
+# Installs the program, its service unit and user under PREFIX (DESTDIR for staging).
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 format:
 	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i

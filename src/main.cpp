@@ -12,6 +12,7 @@
 #include "driver/stop_signals.h"
 #include "files/file_settings.h"
 #include "model/detector_model.h"
+#include "station/station.h"
 
 namespace {
 
@@ -46,19 +47,23 @@ int main(int argc, char** argv) {
 
     bm7::detector::ModelSettings settings;
     bm7::CaptureSettings capture;
+    bm7::station::StationSettings station;
     if (!bm7::readFileSettings(commandLine, settings.files, problem) ||
-        !bm7::readCaptureSettings(commandLine, capture, problem)) {
+        !bm7::readCaptureSettings(commandLine, capture, problem) ||
+        !bm7::station::readStationSettings(commandLine, settings.files, station, problem)) {
         return usageError(problem);
     }
     // The model outlives its audio source: a source still running after a failed run
     // must stop before the buffers it fills are released.
     bm7::detector::DetectorModel model(settings);
+    bm7::station::Station watchedModel(model, station, nullptr);
     std::unique_ptr<bm7::CaptureLayer> source = bm7::makeCaptureLayer(capture);
     model.setCaptureLayer(source.get());
     int status = 0;
     {
         const bm7::StopSignalWatcher watcher([&source] { source->interruptWait(); });
-        status = bm7::runProgram(commandLine, model, stdout, stderr, bm7::receivedStopSignal);
+        status =
+            bm7::runProgram(commandLine, watchedModel, stdout, stderr, bm7::receivedStopSignal);
     }
     source.reset();
     return status;

@@ -28,6 +28,11 @@ constexpr OptionSpec kProgramOptions[] = {
      "clip file format: wav, mac, nmx, txt, txt16, flt, bin or aif (default wav)"},
     {"stamp", "MODE",
      "clip name time stamp: stream (time since start), utc or local (default stream)"},
+    {"table", "FILE",
+     "live detection table, one line per detection (default detections.csv in the clip "
+     "directory)"},
+    {"status-file", "FILE",
+     "status in the Prometheus text format, rewritten every minute of audio (default none)"},
 };
 
 const OptionSpec* findOption(std::span<const OptionSpec> options, const std::string& name) {

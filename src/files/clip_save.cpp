@@ -33,15 +33,33 @@ ClipSamples clipSamples(const BlockRecord& block, const ClipRange& run) {
     return clip;
 }
 
+ClipSaveObserver* observerOf(const BlockRecord& block) {
+    return block.pointerWork != nullptr ? static_cast<ClipSaveObserver*>(block.pointerWork[0])
+                                        : nullptr;
+}
+
+// The stream sample of a window index: the newest frame is the frame last counted.
+std::int64_t streamSample(const BlockRecord& block, int index) {
+    const int frameSize = paramInt(block, kClipFrameSize);
+    return std::int64_t{block.integerWork[0]} * frameSize + index -
+           (paramInt(block, kClipWindowLength) - frameSize);
+}
+
 std::string clipStem(const BlockRecord& block, const ClipRange& run, std::time_t now) {
     TextBuffer directory;
     TextBuffer prefix;
-    const double seconds =
-        streamSeconds(run.first, block.integerWork[0], paramInt(block, kClipFrameSize),
-                      paramReal(block, kClipSampleRate));
+    std::string stamp;
+    if (ClipSaveObserver* observer = observerOf(block)) {
+        stamp = observer->clipStamp(streamSample(block, run.first));
+    }
+    if (stamp.empty()) {
+        const double seconds =
+            streamSeconds(run.first, block.integerWork[0], paramInt(block, kClipFrameSize),
+                          paramReal(block, kClipSampleRate));
+        stamp = clipStamp(paramInt(block, kClipStampMode), seconds, now);
+    }
     return std::string(readTextParam(block, kClipDirectory, directory)) + "/" +
-           readTextParam(block, kClipPrefix, prefix) +
-           clipStamp(paramInt(block, kClipStampMode), seconds, now);
+           readTextParam(block, kClipPrefix, prefix) + stamp;
 }
 
 void saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce, std::time_t now) {
@@ -58,6 +76,9 @@ void saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce, std
         reportError(block, failure);
         return;
     }
+    ClipSaveObserver* observer = observerOf(block);
+    if (observer != nullptr) observer->clipSaved(streamSample(block, run.end), name.c_str());
+    if (observer != nullptr && !observer->announceClips()) return;
     // Flushed at once: the console of an unattended run may be a pipe or a file.
     std::fprintf(announce, "Saved clip %s\n", name.c_str());
     std::fflush(announce);
@@ -71,7 +92,7 @@ void initializeSizes(BlockRecord* block) {
     block->sampleTimeCount = 1;
     block->integerWorkCount = 1;
     block->realWorkCount = 0;
-    block->pointerWorkCount = 0;
+    block->pointerWorkCount = 1;  // the observer
     block->inputCount = 2;
     block->outputCount = 0;
     block->inputPorts[0].width = paramInt(*block, kClipChannels) * windowLength;
@@ -123,6 +144,8 @@ bool nextFinishedRun(const double* const* enable, int windowLength, int newest, 
 void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now) {
     const int windowLength = paramInt(block, kClipWindowLength);
     if (windowLength <= 0 || paramInt(block, kClipChannels) <= 0) return;
+    TextBuffer directory;
+    if (*readTextParam(block, kClipDirectory, directory) == '\0') return;  // clips are off
     const int newest = windowLength - std::clamp(paramInt(block, kClipFrameSize), 0, windowLength);
     const double* const* enable = block.inputPorts[1].elementPointers;
     if (runEndsAtFrameStart(enable, windowLength, newest)) {
@@ -138,9 +161,15 @@ void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now)
 void saveRunInProgress(BlockRecord& block, std::FILE* announce, std::time_t now) {
     const int windowLength = paramInt(block, kClipWindowLength);
     if (windowLength <= 0 || paramInt(block, kClipChannels) <= 0) return;
+    TextBuffer directory;
+    if (*readTextParam(block, kClipDirectory, directory) == '\0') return;  // clips are off
     const double* const* enable = block.inputPorts[1].elementPointers;
     if (!enabledAt(enable, windowLength - 1)) return;
     saveClip(block, {runStart(enable, windowLength - 1), windowLength}, announce, now);
+}
+
+void setClipSaveObserver(BlockRecord& block, ClipSaveObserver* observer) {
+    block.pointerWork[0] = observer;
 }
 
 void registerClipSave(BlockRecord* block) {

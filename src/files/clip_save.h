@@ -5,8 +5,10 @@
 // saved as far as it goes when the run ends first.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string>
 
 #include "driver/block.h"
 
@@ -25,6 +27,24 @@ enum ClipSaveParam {
     kClipSampleRate,
     kClipSaveParamCount
 };
+
+// Whoever runs the model may watch the clips: stamp each one and hear of each one saved,
+// with or without the announcement on standard output. Runs are given as stream sample
+// indices of the enable signal, so the watcher needs no knowledge of the window.
+class ClipSaveObserver {
+public:
+    virtual ~ClipSaveObserver() = default;
+    // The stamp of the clip whose enable run begins at `first`; empty keeps the block's own.
+    virtual std::string clipStamp(std::int64_t first) = 0;
+    // A clip of the run that ended at `end` was saved under `name`.
+    virtual void clipSaved(std::int64_t end, const char* name) = 0;
+    // Whether "Saved clip" still goes to standard output: the monitor's users read it,
+    // while a scan keeps its own output.
+    virtual bool announceClips() const = 0;
+};
+
+// Attaches an observer (not owned; null detaches) to a registered Clip & Save block.
+void setClipSaveObserver(BlockRecord& block, ClipSaveObserver* observer);
 
 // Samples first ... end - 1 of the window.
 struct ClipRange {

@@ -28,8 +28,9 @@ void initializeSampleTimes(BlockRecord* block) {
 
 void outputs(BlockRecord* block, int) {
     TextBuffer name;
-    block->outputPorts[0].signal[0] =
-        fileExists(readTextParam(*block, kProbedFileName, name)) ? 1.0 : 0.0;
+    const char* probed = readTextParam(*block, kProbedFileName, name);
+    // No name, no probe: a scan stops by its own signals, not by a file.
+    block->outputPorts[0].signal[0] = *probed != '\0' && fileExists(probed) ? 1.0 : 0.0;
 }
 
 }  // namespace

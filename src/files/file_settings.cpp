@@ -47,6 +47,7 @@ bool readCode(const CommandLine& commandLine, const char* option,
 }
 
 std::string createDirectory(const std::string& directory, const char* purpose) {
+    if (directory.empty()) return "";
     std::error_code error;
     std::filesystem::create_directories(directory, error);
     if (!error && std::filesystem::is_directory(directory, error)) return "";

@@ -11,6 +11,8 @@
 
 namespace bm7 {
 
+// An empty clip directory, level log or stop file turns that output or probe off; only
+// programs that run the model for themselves (the archive scan) leave one empty.
 struct FileSettings {
     std::string clipDirectory = "Calls";
     std::string logFile = "Calls/LogDick.txt";

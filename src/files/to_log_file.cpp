@@ -54,9 +54,10 @@ void logStamp(std::time_t now, bool utc, char (&text)[kLogStampSize]) {
 
 const char* appendLogLine(const BlockRecord& block, std::time_t now) {
     TextBuffer name;
+    if (*readTextParam(block, kLogFileName, name) == '\0') return nullptr;  // the log is off
     char stamp[kLogStampSize];
     logStamp(now, paramInt(block, kLogClock) == 1, stamp);
-    std::FILE* file = std::fopen(readTextParam(block, kLogFileName, name), "a");
+    std::FILE* file = std::fopen(name.data(), "a");
     if (file == nullptr) return kLogOpenError;
     const bool written = std::fprintf(file, "%s ", stamp) >= 0 && printValues(file, block) &&
                          std::fputs("\n", file) >= 0;

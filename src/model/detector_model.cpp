@@ -285,6 +285,7 @@ BlockRecord* DetectorModel::registerModel() {
     layOutSignals();
     buildChildren();
     attachSlices();
+    watchClips();
     placeCaptureLayer(child(kWaveIn), captureLayer_);
     root_.children = children_.data();
     root_.discreteStates = discreteArea_.data();
@@ -356,6 +357,7 @@ void DetectorModel::start() {
         callInitializeConditions(child(index));
     }
     callStart(child(kWaveIn));
+    tracker_.reset();
     modes_[0] = 0;
     modes_[1] = 0;
 }
@@ -463,9 +465,11 @@ void DetectorModel::runRecognizer(int task) {
     sumBranches(s.stage2, {2, 1, 0, 5, 7, 4, 3, 6}, kStage2Length, s.stage2Output);
     runModulationFilter(kNarrowZeroPad, s.narrow, spectra_.narrow, narrowOverlapTail_, task);
     runModulationFilter(kWideZeroPad, s.wide, spectra_.wide, wideOverlapTail_, task);
+    double* ratios = tracker_.frameRatios();
     for (int j = 0; j < kStage2Length; ++j) {
         const double ratio = s.narrow.energy[j] / s.wide.energy[j];
         s.songPresent[j] = ratio > songRatioThreshold ? 1.0 : 0.0;
+        ratios[j] = ratio;  // kept for the detection report, which reads the same value
     }
     callOutputs(child(kUpsampleHold), task);
 }
@@ -537,6 +541,10 @@ void DetectorModel::update(int task) {
         for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave}) {
             callUpdate(child(index), task);
         }
+        // After Clip & Save, so that a run ending here knows its clip.
+        if (listener_ != nullptr) {
+            tracker_.trackFrame(signals_.clipGate, signals_.currentEnergy, *listener_);
+        }
     }
     if (runsAt(hourlyRate)) callUpdate(child(kToLogFile), task);
     if (runsAt(checkRate)) {
@@ -550,6 +558,29 @@ void DetectorModel::terminate() {
     callTerminate(child(kWaveIn));
     callTerminate(child(kDeinterleave));
     for (int index = kBandFifo; index < kChildCount; ++index) callTerminate(child(index));
+    // After Clip & Save has saved the run still under way, so that its report names the clip.
+    if (listener_ != nullptr) tracker_.finish(*listener_);
+}
+
+void DetectorModel::setDetectionListener(DetectionListener* listener) {
+    listener_ = listener;
+    if (children_[kClipSave] != nullptr) watchClips();
+}
+
+void DetectorModel::watchClips() {
+    setClipSaveObserver(child(kClipSave), listener_ != nullptr ? &clipWatcher_ : nullptr);
+}
+
+std::string DetectorModel::ClipWatcher::clipStamp(std::int64_t first) {
+    return model_.listener_->clipStamp(first - kClipAudioDelay);
+}
+
+void DetectorModel::ClipWatcher::clipSaved(std::int64_t end, const char* name) {
+    model_.tracker_.noteClip(end, name);
+}
+
+bool DetectorModel::ClipWatcher::announceClips() const {
+    return model_.listener_->announceClips();
 }
 
 }  // namespace bm7::detector

@@ -11,7 +11,9 @@
 #include "audio/capture_layer.h"
 #include "driver/block.h"
 #include "driver/model.h"
+#include "files/clip_save.h"
 #include "files/file_settings.h"
+#include "model/detection_report.h"
 #include "model/parameters.h"
 #include "model/stored_spectra.h"
 
@@ -146,6 +148,9 @@ public:
 
     // The audio source of the WaveIn block; not owned. Set before the run starts.
     void setCaptureLayer(CaptureLayer* layer) { captureLayer_ = layer; }
+    // Hears of every finished gate run, and of each clip saved in place of standard
+    // output; not owned, null for none. Set before the run starts.
+    void setDetectionListener(DetectionListener* listener);
 
     BlockRecord& root() { return root_; }
     BlockRecord& child(int index) { return *children_[static_cast<std::size_t>(index)]; }
@@ -183,6 +188,7 @@ private:
     void writeLevel();
     void computeHourlyLevel();
     void updateTail(ModulationSignals& filter, double* overlapTail);
+    void watchClips();
 
     void buildChildren();
     void layOutSignals();
@@ -217,6 +223,21 @@ private:
     double branchAEnable_ = 0.0;
     CaptureLayer* captureLayer_ = nullptr;
     std::string startProblem_;  // keeps a start-up message alive for the error slot
+
+    // Passes what Clip & Save does to the detection tracker and the listener.
+    class ClipWatcher final : public ClipSaveObserver {
+    public:
+        explicit ClipWatcher(DetectorModel& model) : model_(model) {}
+        std::string clipStamp(std::int64_t first) override;
+        void clipSaved(std::int64_t end, const char* name) override;
+        bool announceClips() const override;
+
+    private:
+        DetectorModel& model_;
+    };
+    DetectionListener* listener_ = nullptr;
+    DetectionTracker tracker_;
+    ClipWatcher clipWatcher_{*this};
 };
 
 }  // namespace bm7::detector

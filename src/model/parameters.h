@@ -16,6 +16,10 @@ inline constexpr int hourlyRate = 2;
 inline constexpr double kRatePeriods[kRateCount] = {0.3715192743764172, 1.114557823129252,
                                                     3600.021768707483};
 
+// Clip & Save's audio runs this many samples behind its gate, so a clip holds the song's
+// start.
+inline constexpr int kClipAudioDelay = 15000;
+
 inline constexpr double overloadWindow = 20.0;
 inline constexpr double clockGain = 4.53514739229025e-05;
 inline constexpr double channelSelect = 0.0;
@@ -42,7 +46,7 @@ inline constexpr int kLevelStorage = 2 * kLevelBlock;
 inline constexpr int kDiscreteStateArea = 94260;
 inline constexpr int kRealWorkArea = 19388;
 inline constexpr int kIntegerWorkArea = 37;
-inline constexpr int kPointerWorkArea = 14;
+inline constexpr int kPointerWorkArea = 15;
 inline constexpr int kModeCount = 2;
 inline constexpr int kSignalArea = 816740;
 

@@ -247,7 +247,7 @@ private:
              {{s.oldestOnsetTime, F}}});
         add({dcs + "/Delay/S-Function",
              registerDelay,
-             scalars({F, 15000, 1, 0}),
+             scalars({F, kClipAudioDelay, 1, 0}),
              {{s.audioFrame, F}},
              {{s.delayedAudio, F}}});
         add({dcs + "/Clip & Save/FIFO/S-Function",

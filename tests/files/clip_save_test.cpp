@@ -365,6 +365,75 @@ TEST(ClipSaveBlock, UpdateAnnouncesOnStandardOutputAndCountsTheFrame) {
     EXPECT_EQ(block->record.integerWork[0], 1);
 }
 
+// Records what the block asks of it and tells it.
+class RecordingObserver final : public ClipSaveObserver {
+public:
+    std::string clipStamp(std::int64_t first) override {
+        stampedAt.push_back(first);
+        return stamp;
+    }
+    void clipSaved(std::int64_t end, const char* name) override {
+        saved.emplace_back(end, name);
+    }
+    bool announceClips() const override { return announce; }
+    bool announce = false;
+    std::string stamp;
+    std::vector<std::int64_t> stampedAt;
+    std::vector<std::pair<std::int64_t, std::string>> saved;
+};
+
+TEST(ClipSaveObserving, AQuietObserverStampsEachClipAndHearsOfItInPlaceOfTheConsole) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    RecordingObserver observer;
+    observer.stamp = "_2026-05-12_04.31.07";
+    setClipSaveObserver(block->record, &observer);
+    block->record.integerWork[0] = 5;  // the newest frame is stream samples 40 to 47
+    enable(*block, 20, 27);
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(observer.stampedAt, std::vector<std::int64_t>{36});
+    const std::string name = dir / "c_2026-05-12_04.31.07_00.flt";
+    EXPECT_EQ(observer.saved, (std::vector<std::pair<std::int64_t, std::string>>{{43, name}}));
+    EXPECT_EQ(savedClips(dir), (std::vector<Saved>{{"c_2026-05-12_04.31.07_00.flt", 20, 26}}));
+}
+
+TEST(ClipSaveObserving, AnObserverMayLeaveTheAnnouncementOnTheConsole) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    RecordingObserver observer;
+    observer.announce = true;
+    setClipSaveObserver(block->record, &observer);
+    enable(*block, 26, 28);
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_EQ(console.text(), "Saved clip " + (dir / "c_000.00.26_00.flt") + "\n");
+    EXPECT_EQ(observer.saved.size(), 1u);
+}
+
+TEST(ClipSaveObserving, AnEmptyStampFromTheObserverKeepsTheBlocksOwn) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    RecordingObserver observer;
+    setClipSaveObserver(block->record, &observer);
+    enable(*block, 26, 28);
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_EQ(savedClips(dir), (std::vector<Saved>{{"c_000.00.26_00.flt", 26, 27}}));
+}
+
+TEST(ClipSaveObserving, AnEmptyDirectoryTurnsClipsOff) {
+    auto block = clipSave({.directory = ""});
+    RecordingObserver observer;
+    setClipSaveObserver(block->record, &observer);
+    enable(*block, 26, 28);
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_TRUE(observer.saved.empty());
+    EXPECT_EQ(block->error(), nullptr);
+}
+
 TEST(ClipSaveFailures, AFailedClipIsReportedAndTheScanGoesOn) {
     ScratchDirectory dir;
     auto missing = clipSave({.directory = dir / "missing"});

@@ -47,6 +47,7 @@ public:
         record.inputPorts = inputPorts_.data();
         record.outputPorts = outputPorts_.data();
         record.integerWork = integerWork_;
+        record.pointerWork = pointerWork_;
         record.samplePeriods = &period_;
         record.sampleOffsets = &offset_;
     }
@@ -71,6 +72,7 @@ private:
     std::vector<std::vector<double>> outputs_;
     std::vector<OutputPort> outputPorts_;
     int integerWork_[4] = {};
+    void* pointerWork_[4] = {};
     double period_ = 0.0;
     double offset_ = 0.0;
 };

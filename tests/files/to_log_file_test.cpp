@@ -58,6 +58,11 @@ TEST(LogLines, CreateAMissingLogAndExtendAnExistingOne) {
     EXPECT_EQ(fileBytes(log), line + line);
 }
 
+TEST(LogLines, AnEmptyNameTurnsTheLogOffWithoutAnError) {
+    auto block = toLogFile("");
+    EXPECT_EQ(appendLogLine(block->record, kMarch5th2024), nullptr);
+}
+
 TEST(LogLines, PrintNonFiniteValuesAsTheCLibrarySpellsThemAndEndTheLine) {
     ScratchDirectory dir;
     const std::string log = dir / "log.txt";

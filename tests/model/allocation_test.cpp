@@ -60,5 +60,34 @@ TEST(ModelStep, AHundredStepsOfOutputsAndUpdateAllocateNothing) {
     EXPECT_EQ(allocations, 0);
 }
 
+// Takes the reports into room made before the steps.
+class CountingListener final : public detector::DetectionListener {
+public:
+    void detected(const detector::Detection& detection) override {
+        if (count < kRoom) ends[count++] = detection.gateEnd;
+    }
+    static constexpr int kRoom = 16;
+    std::int64_t ends[kRoom] = {};
+    int count = 0;
+};
+
+TEST(ModelStep, StepsThatReportDetectionsAllocateNothing) {
+    if (!BM7_COUNTS_ALLOCATIONS) GTEST_SKIP() << "allocations are counted in the normal build";
+    const char* source = std::getenv("BM7_SOURCE_DIR");
+    const std::vector<std::int16_t> demo =
+        readWave(std::string(source != nullptr ? source : ".") + "/data/demo.wav");
+    ASSERT_FALSE(demo.empty());
+    CountingListener listener;
+    // Without file outputs, as the archive scan runs it: no clip is opened.
+    SteppedDetector run(demo, &listener, false);
+    run.step();
+    allocations = 0;
+    counting = true;
+    while (run.root().simInfo->stopRequested == 0) run.step();
+    counting = false;
+    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(listener.count, 5);
+}
+
 }  // namespace
 }  // namespace bm7::testing

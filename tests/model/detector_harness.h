@@ -41,6 +41,12 @@ inline std::vector<std::int16_t> readWave(const std::string& path) {
     return samples;
 }
 
+// The value a 16-bit clip stores for a captured 16-bit sample.
+inline std::int16_t clipValue(std::int16_t captured) {
+    const double x = captured / 32768.0;
+    return static_cast<std::int16_t>(static_cast<int>(std::floor(x * 32767 + 0.5)));
+}
+
 inline std::vector<std::int16_t> toPcm(const std::vector<double>& signal) {
     std::vector<std::int16_t> pcm;
     pcm.reserve(signal.size());
@@ -79,12 +85,17 @@ inline std::vector<double> quietNoise(std::size_t count, std::uint32_t seed) {
 // stepped as the driver steps it.
 class SteppedDetector {
 public:
-    explicit SteppedDetector(const std::vector<std::int16_t>& samples)
-        : model_(settingsIn(scratch_)) {
+    // With a listener, the model reports its detections to it; without file outputs, it
+    // saves no clip, writes no level log and probes no stop file, as in an archive scan.
+    explicit SteppedDetector(const std::vector<std::int16_t>& samples,
+                             detector::DetectionListener* listener = nullptr,
+                             bool fileOutputs = true)
+        : model_(settingsIn(scratch_, fileOutputs)) {
         initializeNonFinites(8);
         writeWave(scratch_ / "input.wav", samples);
         source_ = std::make_unique<FileCapture>(scratch_ / "input.wav", 0, false);
         model_.setCaptureLayer(source_.get());
+        model_.setDetectionListener(listener);
         root_ = model_.registerModel();
         model_.declareModelSizes();
         model_.declareModelSampleTimes();
@@ -108,8 +119,13 @@ public:
     BlockRecord& root() { return *root_; }
     const ScratchDirectory& scratch() const { return scratch_; }
 
-    static detector::ModelSettings settingsIn(const ScratchDirectory& scratch) {
+    static detector::ModelSettings settingsIn(const ScratchDirectory& scratch,
+                                              bool fileOutputs = true) {
         detector::ModelSettings settings;
+        if (!fileOutputs) {
+            settings.files.clipDirectory = settings.files.logFile = settings.files.stopFile = "";
+            return settings;
+        }
         settings.files.clipDirectory = scratch / "Calls";
         settings.files.logFile = scratch / "Calls/LogDick.txt";
         settings.files.stopFile = scratch / "stop.txt";

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "detector_harness.h"
+#include "support/file_contents.h"
 
 namespace bm7::testing {
 namespace {
@@ -30,23 +31,6 @@ Finished runProgram(const std::string& arguments, const std::string& errorsTo = 
     const int status = pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
-}
-
-std::string readText(const std::string& path) {
-    std::string text;
-    if (std::FILE* file = std::fopen(path.c_str(), "r")) {
-        char chunk[4096];
-        std::size_t count;
-        while ((count = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, count);
-        std::fclose(file);
-    }
-    return text;
-}
-
-// The value a clip stores for a captured 16-bit sample.
-std::int16_t clipValue(std::int16_t captured) {
-    const double x = captured / 32768.0;
-    return static_cast<std::int16_t>(static_cast<int>(std::floor(x * 32767 + 0.5)));
 }
 
 // Where in the recording the clip's samples stand, or -1.
@@ -78,7 +62,7 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
         saved.push_back(entry.path().filename().string());
     }
     std::sort(saved.begin(), saved.end());
-    ASSERT_EQ(saved.size(), 6U) << run.out;  // five clips and the level log
+    ASSERT_EQ(saved.size(), 7U) << run.out;  // five clips, the level log, the detection table
 
     const std::vector<std::int16_t> samples = readWave(recording);
     for (int k = 0; k < 5; ++k) {
@@ -92,6 +76,7 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
         EXPECT_GE(offset, 0) << saved[k];
     }
     EXPECT_EQ(saved[5], "LogDick.txt");
+    EXPECT_EQ(saved[6], "detections.csv");
 }
 
 TEST(Program, ABadFinalTimeOrPortPrintsTheUsageAndNamesTheArgumentOnTheErrorStream) {
@@ -102,7 +87,7 @@ TEST(Program, ABadFinalTimeOrPortPrintsTheUsageAndNamesTheArgumentOnTheErrorStre
         const Finished run = runProgram(arguments, errors);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out.rfind("usage: brakmoor7 [finaltime] [TCPport]\n", 0), 0U) << run.out;
-        const std::string complaint = readText(errors);
+        const std::string complaint = fileContents(errors);
         EXPECT_EQ(complaint.rfind(line, 0), 0U) << complaint;
         EXPECT_EQ(std::count(complaint.begin(), complaint.end(), '\n'), 1) << complaint;
     }
@@ -117,7 +102,7 @@ TEST(Program, AClosedStandardOutputCostsOnlyTheAnnouncements) {
                                 (scratch / "stop") + "; echo $? >" + (scratch / "status") +
                                 ") | true";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    EXPECT_EQ(readText(scratch / "status"), "0\n");
+    EXPECT_EQ(fileContents(scratch / "status"), "0\n");
     int clips = 0;
     for (const auto& entry : std::filesystem::directory_iterator(scratch.path() / "Calls")) {
         clips += entry.path().extension() == ".wav";

@@ -1,0 +1,114 @@
+#include "files/atomic_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace bm7 {
+
+namespace {
+
+constexpr std::string_view kTemporaryEnding = ".part";
+
+std::atomic<unsigned> temporaryCount{0};
+
+std::string folderOf(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
+// The rename is only durable once the folder's entry is on disk too.
+void syncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+}  // namespace
+
+bool isTemporaryFileName(std::string_view fileName) {
+    return fileName.size() > 1 + kTemporaryEnding.size() && fileName.front() == '.' &&
+           fileName.ends_with(kTemporaryEnding);
+}
+
+AtomicFile::~AtomicFile() { abandon(); }
+
+bool AtomicFile::open(const std::string& finalPath, std::string& problem) {
+    abandon();
+    error_ = 0;
+    finalPath_ = finalPath;
+    const std::filesystem::path target(finalPath);
+    const std::string unique = std::to_string(::getpid()) + "-" +
+                               std::to_string(temporaryCount.fetch_add(1));
+    temporaryPath_ = (target.parent_path() / ("." + target.filename().string() + "." + unique +
+                                              std::string(kTemporaryEnding)))
+                         .string();
+    const int fd = ::open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return fail(temporaryPath_, problem);
+    stream_ = ::fdopen(fd, "wb");
+    if (stream_ == nullptr) {
+        const int saved = errno;
+        ::close(fd);
+        errno = saved;
+        return fail(temporaryPath_, problem);
+    }
+    return true;
+}
+
+bool AtomicFile::commit(std::string& problem, bool written) {
+    if (stream_ == nullptr) {
+        problem = finalPath_ + ": not open";
+        return false;
+    }
+    // Keep the errno of a write the caller saw fail; it says more than the close.
+    const int callerError = written ? 0 : errno;
+    errno = 0;
+    const bool stored = written && std::fflush(stream_) == 0 && ::fsync(::fileno(stream_)) == 0;
+    const int writeError = written ? errno : callerError;
+    const bool closed = std::fclose(stream_) == 0;
+    stream_ = nullptr;
+    if (!stored || !closed) {
+        errno = writeError != 0 ? writeError : (errno != 0 ? errno : EIO);
+        return fail(finalPath_, problem);
+    }
+    if (std::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+        return fail(finalPath_, problem);
+    }
+    temporaryPath_.clear();
+    syncFolder(folderOf(finalPath_));
+    return true;
+}
+
+void AtomicFile::abandon() {
+    if (stream_ != nullptr) {
+        std::fclose(stream_);
+        stream_ = nullptr;
+    }
+    if (!temporaryPath_.empty()) {
+        ::unlink(temporaryPath_.c_str());
+        temporaryPath_.clear();
+    }
+}
+
+bool AtomicFile::fail(const std::string& path, std::string& problem) {
+    error_ = errno;
+    problem = path + ": " + std::strerror(error_);
+    abandon();
+    return false;
+}
+
+bool writeFileAtomically(const std::string& path, std::string_view contents,
+                         std::string& problem) {
+    AtomicFile file;
+    if (!file.open(path, problem)) return false;
+    const bool written =
+        contents.empty() || std::fwrite(contents.data(), contents.size(), 1, file.stream()) == 1;
+    return file.commit(problem, written);
+}
+
+}  // namespace bm7
