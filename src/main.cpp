@@ -1,6 +1,7 @@
 // The brakmoor7 program: reads the command line, builds the detector and its audio
 // source, and runs it until the final time, the stop file, the end of a recording or
 // an error, or a stop signal.
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -15,6 +16,18 @@
 #include "station/station.h"
 
 namespace {
+
+// What the station reports of the sound device; a recording has none of it.
+class DeviceCounters final : public bm7::station::SourceCounters {
+public:
+    const bm7::DeviceCapture* device = nullptr;
+    std::uint64_t deviceOverflows() const override {
+        return device != nullptr ? device->overflowCount() : 0;
+    }
+    std::uint64_t deviceLost() const override {
+        return device != nullptr ? device->lossCount() : 0;
+    }
+};
 
 int usageError(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "%s: %s\n", bm7::kModelName, problem.c_str());
@@ -56,8 +69,10 @@ int main(int argc, char** argv) {
     // The model outlives its audio source: a source still running after a failed run
     // must stop before the buffers it fills are released.
     bm7::detector::DetectorModel model(settings);
-    bm7::station::Station watchedModel(model, station, nullptr);
+    DeviceCounters counters;
+    bm7::station::Station watchedModel(model, station, &counters);
     std::unique_ptr<bm7::CaptureLayer> source = bm7::makeCaptureLayer(capture);
+    counters.device = dynamic_cast<const bm7::DeviceCapture*>(source.get());
     model.setCaptureLayer(source.get());
     int status = 0;
     {

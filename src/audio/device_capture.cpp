@@ -216,6 +216,7 @@ bool DeviceCapture::recover(const char* reason) {
         std::lock_guard<std::mutex> hold(queueLock);
         why = reason != nullptr ? reason : lostReason_;
     }
+    losses_.fetch_add(1, std::memory_order_relaxed);
     std::fprintf(warnings_, "Sound input lost: %s; retrying\n", why.c_str());
     std::fflush(warnings_);
     const auto lostAt = std::chrono::steady_clock::now();

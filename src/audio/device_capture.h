@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -52,6 +53,11 @@ public:
     int close() override;
     const char* errorText(int code) override;
     bool recover(const char* reason) override;
+
+    // For a status report, from any thread: overflows the device reported, and the
+    // times it was lost (or missing at the start) and waited for.
+    std::uint64_t overflowCount() const { return overflows_.load(std::memory_order_relaxed); }
+    std::uint64_t lossCount() const { return losses_.load(std::memory_order_relaxed); }
 
     // Fills queued buffers with `frameCount` sample frames; runs on PortAudio's thread.
     void deliver(const std::uint8_t* samples, unsigned long frameCount, bool overflowed);
@@ -95,6 +101,7 @@ private:
 
     std::atomic<unsigned long> overflows_{0};
     std::atomic<unsigned long> lostFrames_{0};
+    std::atomic<std::uint64_t> losses_{0};
     unsigned long reportedOverflows_ = 0;
     unsigned long reportedLostFrames_ = 0;
 
