@@ -72,7 +72,10 @@ int main(int argc, char** argv) {
     DeviceCounters counters;
     bm7::station::Station watchedModel(model, station, &counters);
     std::unique_ptr<bm7::CaptureLayer> source = bm7::makeCaptureLayer(capture);
-    counters.device = dynamic_cast<const bm7::DeviceCapture*>(source.get());
+    if (auto* device = dynamic_cast<bm7::DeviceCapture*>(source.get())) {
+        counters.device = device;
+        device->setHeartbeat([&watchedModel] { watchedModel.keepAlive(); });
+    }
     model.setCaptureLayer(source.get());
     int status = 0;
     {

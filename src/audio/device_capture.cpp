@@ -4,6 +4,7 @@
 #include <portaudio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -334,8 +335,17 @@ void DeviceCapture::markLost(std::string reason) {
 }
 
 bool DeviceCapture::waitUnlessInterrupted(std::chrono::steady_clock::duration delay) {
-    std::unique_lock<std::mutex> hold(queueLock);
-    return !bufferReturned.wait_for(hold, delay, [this] { return waitInterrupted; });
+    const auto end = std::chrono::steady_clock::now() + delay;
+    for (;;) {
+        if (heartbeat_) heartbeat_();
+        const auto beatEnd = std::chrono::steady_clock::now() + kHeartbeatInterval;
+        std::unique_lock<std::mutex> hold(queueLock);
+        if (bufferReturned.wait_until(hold, std::min(end, beatEnd),
+                                      [this] { return waitInterrupted; })) {
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= end) return true;
+    }
 }
 
 bool DeviceCapture::reopen() {

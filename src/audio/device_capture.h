@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,6 +33,7 @@
 namespace bm7 {
 
 inline constexpr std::chrono::seconds kLibraryStopBound{3};
+inline constexpr std::chrono::seconds kHeartbeatInterval{10};
 
 struct StreamLink;
 
@@ -53,6 +55,10 @@ public:
     int close() override;
     const char* errorText(int code) override;
     bool recover(const char* reason) override;
+
+    // Called on the model thread at least every kHeartbeatInterval while recover waits,
+    // so that a service manager's watchdog can tell waiting from hanging.
+    void setHeartbeat(std::function<void()> beat) { heartbeat_ = std::move(beat); }
 
     // For a status report, from any thread: overflows the device reported, and the
     // times it was lost (or missing at the start) and waited for.
@@ -81,6 +87,7 @@ private:
     std::FILE* warnings_;
     bool reconnect_;
     ReconnectPolicy policy_;
+    std::function<void()> heartbeat_;
     CaptureFormat format_{};
     bool opened_ = false;   // between open and close
     bool started_ = false;  // between start and reset
