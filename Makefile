@@ -7,14 +7,21 @@ SAN_BUILD ?= build-san
 JOBS      ?= $(shell nproc)
 PREFIX    ?= /usr/local
 
+FUZZ_BUILD   ?= build-fuzz
+FUZZ_CORPUS  ?= tests/fuzz/corpus
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS := start_time_fuzz audio_file_fuzz
+
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
             libbenchmark-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
-            pulseaudio pulseaudio-utils libasound2-plugins sox python3 libsystemd-dev
+            pulseaudio pulseaudio-utils libasound2-plugins sox python3 libsystemd-dev \
+            libhowardhinnant-date-dev tzdata clang libclang-rt-14-dev
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
-.PHONY: all deps build test test-normal test-sanitize bench demo install format clean
+.PHONY: all deps build test test-normal test-sanitize fuzz fuzz-build bench demo install \
+        format clean
 
 all: build
 
@@ -45,7 +52,29 @@ test-sanitize: deps $(SAN_BUILD)/CMakeCache.txt
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-test: test-normal test-sanitize
+$(FUZZ_BUILD)/CMakeCache.txt:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBM7_FUZZ=ON
+
+fuzz-build: deps $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(FUZZ_TARGETS)
+
+# Each fuzzer first runs every input of its committed corpus (where each input that once
+# crashed stays), then mutates them for FUZZ_SECONDS. A crash, leak, undefined operation
+# or an input taking over 25 s fails the target and leaves the input in $(FUZZ_BUILD)/crashes.
+fuzz: fuzz-build
+	@mkdir -p $(FUZZ_BUILD)/crashes
+	@for target in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/found/$$target; \
+	  echo "Fuzzing $$target for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_BUILD)/tests/fuzz/$$target -max_total_time=$(FUZZ_SECONDS) -timeout=25 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/crashes/$$target- \
+	    $(FUZZ_BUILD)/found/$$target $(FUZZ_CORPUS)/$$target > $(FUZZ_BUILD)/$$target.log 2>&1 \
+	  || { tail -n 40 $(FUZZ_BUILD)/$$target.log; \
+	       echo "$$target failed: fix it and add its input to $(FUZZ_CORPUS)/$$target"; exit 1; }; \
+	  grep -h '^stat::number_of_executed_units' $(FUZZ_BUILD)/$$target.log; \
+	done
+
+test: test-normal test-sanitize fuzz
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
@@ -62,4 +91,4 @@ format:
 	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD)
+	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "audio/wave_chunk_check.h"
 #include "driver/frame_loop.h"
 
 namespace bm7 {
@@ -39,6 +40,7 @@ AudioFileReader::~AudioFileReader() {
 bool AudioFileReader::open(const std::string& path, int channel, double sampleRate,
                            std::string& problem) {
     close();
+    if (!waveChunksFit(path, problem)) return false;
     SF_INFO info{};
     file_ = sf_open(path.c_str(), SFM_READ, &info);
     if (file_ == nullptr) {
