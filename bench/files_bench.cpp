@@ -40,7 +40,8 @@ void writeLongestClip(benchmark::State& state) {
     const bm7::ClipFormat* format = bm7::clipFormat(code);
     state.SetLabel(format->extension);
     for (auto _ : state) {
-        if (format->write(name.c_str(), clip) != nullptr) state.SkipWithError("write failed");
+        if (format->write(name.c_str(), clip, nullptr) != nullptr)
+            state.SkipWithError("write failed");
     }
     std::remove(name.c_str());
     state.SetItemsProcessed(state.iterations() * clip.frames());

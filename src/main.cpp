@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "audio/capture_settings.h"
 #include "audio/device_capture.h"
@@ -13,6 +14,7 @@
 #include "driver/stop_signals.h"
 #include "files/file_settings.h"
 #include "model/detector_model.h"
+#include "scan/scan_command.h"
 #include "station/station.h"
 
 namespace {
@@ -38,6 +40,7 @@ int usageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "scan") return bm7::scan::scanMain(argc - 1, argv + 1);
     if (!bm7::installStopSignals()) {
         std::perror("brakmoor7: cannot install the stop signal handlers");
         return 1;

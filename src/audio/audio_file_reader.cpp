@@ -1,6 +1,10 @@
 #include "audio/audio_file_reader.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
 
 #include "audio/wave_chunk_check.h"
 #include "driver/frame_loop.h"
@@ -12,8 +16,49 @@ namespace {
 constexpr std::size_t kChunkFrames = 4096;
 constexpr double kSixteenBitFullScale = 32768.0;
 
+// libsndfile reports a failed open through one global error, so two threads opening
+// files at once could swap their messages.
+std::mutex openLock;
+
 std::string quoted(const std::string& path) {
     return "\"" + path + "\"";
+}
+
+SNDFILE* openFile(const std::string& path, SF_INFO& info, std::string& error) {
+    const std::lock_guard<std::mutex> hold(openLock);
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) error = sf_strerror(nullptr);
+    return file;
+}
+
+// The frames the header announces. libsndfile trusts the file's real length over a
+// header that claims more, and only notes the claim in its log: for WAVE the data
+// chunk's, as in "data : 2293760 (should be 100000)"; for AIFF the COMM frame count.
+std::int64_t announcedFrames(SNDFILE* file, std::int64_t frames) {
+    char log[16384] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    long long claimed = 0;
+    long long actual = 0;
+    constexpr const char kData[] = "\ndata : ";
+    constexpr const char kComm[] = "Frame count read from 'COMM' chunk (";
+    if (const char* at = std::strstr(log, kData);
+        at != nullptr &&
+        std::sscanf(at + sizeof kData - 1, "%lld (should be %lld)", &claimed, &actual) == 2) {
+        const std::int64_t bytesPerFrame = actual / frames;
+        if (bytesPerFrame > 0) return claimed / bytesPerFrame;
+    }
+    if (const char* at = std::strstr(log, kComm);
+        at != nullptr && std::sscanf(at + sizeof kComm - 1, "%lld", &claimed) == 1) {
+        return claimed;
+    }
+    return frames;
+}
+
+std::string framesText(std::int64_t frames, int sampleRate) {
+    char text[96];
+    std::snprintf(text, sizeof text, "%.3f s (%lld frames)", double(frames) / sampleRate,
+                  static_cast<long long>(frames));
+    return text;
 }
 
 std::int16_t toSixteenBit(float value) {
@@ -40,25 +85,44 @@ AudioFileReader::~AudioFileReader() {
 bool AudioFileReader::open(const std::string& path, int channel, double sampleRate,
                            std::string& problem) {
     close();
-    if (!waveChunksFit(path, problem)) return false;
+    path_ = path;
+    failure_ = AudioFileFailure::none;
+    warning_.clear();
+    framesRead_ = 0;
+    announcedFrames_ = 0;
+    if (std::string damaged; !waveChunksFit(path, damaged)) {
+        return refuse(AudioFileFailure::unreadable, damaged, problem);
+    }
     SF_INFO info{};
-    file_ = sf_open(path.c_str(), SFM_READ, &info);
+    std::string error;
+    file_ = openFile(path, info, error);
+    fileSampleRate_ = info.samplerate;
+    fileChannels_ = info.channels;
+    fileFrames_ = info.frames;
     if (file_ == nullptr) {
-        problem = "Cannot read audio file " + quoted(path) + ": " + sf_strerror(nullptr);
-        return false;
+        return refuse(AudioFileFailure::unreadable,
+                      "Cannot read audio file " + quoted(path) + ": " + error, problem);
     }
     if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
-        problem = "Audio file " + quoted(path) + " holds no audio";
-        close();
-        return false;
+        return refuse(AudioFileFailure::unreadable, "Audio file " + quoted(path) + " holds no audio",
+                      problem);
+    }
+    // Resampling such a file would only invent junk clips, as a damaged rate field would.
+    if (info.samplerate < kLowestSampleRate) {
+        return refuse(AudioFileFailure::unsuitable,
+                      "Audio file " + quoted(path) + " is sampled at " +
+                          std::to_string(info.samplerate) + " Hz, below " +
+                          std::to_string(kLowestSampleRate) +
+                          " Hz, so it cannot hold the song band (4.0-5.5 kHz)",
+                      problem);
     }
     if (channel > info.channels || channel < 0) {
-        problem = "Audio file " + quoted(path) + " has " + std::to_string(info.channels) +
-                  " channel(s), so it has no channel " + std::to_string(channel);
-        close();
-        return false;
+        return refuse(AudioFileFailure::unsuitable,
+                      "Audio file " + quoted(path) + " has " + std::to_string(info.channels) +
+                          " channel(s), so it has no channel " + std::to_string(channel),
+                      problem);
     }
-    fileChannels_ = info.channels;
+    announcedFrames_ = std::max<std::int64_t>(info.frames, announcedFrames(file_, info.frames));
     channelIndex_ = channel > 0 ? channel - 1 : 0;
     // Mono 16-bit samples at the chosen rate need no conversion: the float round trip
     // would give back exactly the stored values.
@@ -103,8 +167,9 @@ std::size_t AudioFileReader::read(std::int16_t* samples, std::size_t count) {
 std::size_t AudioFileReader::readDirect(std::int16_t* samples, std::size_t count) {
     std::size_t done = 0;
     while (done < count && file_ != nullptr) {
-        const sf_count_t got =
-            sf_read_short(file_, samples + done, static_cast<sf_count_t>(count - done));
+        const auto asked = static_cast<sf_count_t>(count - done);
+        const sf_count_t got = sf_read_short(file_, samples + done, asked);
+        noteFrames(got, asked);
         if (got <= 0) break;
         done += static_cast<std::size_t>(got);
     }
@@ -128,6 +193,7 @@ bool AudioFileReader::refill() {
     pendingPosition_ = 0;
     if (file_ == nullptr || flushed_) return false;
     const sf_count_t frames = sf_readf_float(file_, interleaved_.data(), kChunkFrames);
+    noteFrames(frames, kChunkFrames);
     const std::size_t frameCount = frames > 0 ? static_cast<std::size_t>(frames) : 0;
     takeChannel(frameCount);
     if (resampler_ == nullptr) {
@@ -152,6 +218,23 @@ bool AudioFileReader::refill() {
         if (drained) break;
     }
     return true;
+}
+
+void AudioFileReader::noteFrames(sf_count_t frames, sf_count_t asked) {
+    if (frames > 0) framesRead_ += frames;
+    if (frames >= asked || !warning_.empty() || framesRead_ >= announcedFrames_) return;
+    warning_ = "Audio file " + quoted(path_) + " ends early: it holds " +
+               framesText(framesRead_, fileSampleRate_) + " of the " +
+               framesText(announcedFrames_, fileSampleRate_) +
+               " its header announces; analysed as far as it goes";
+}
+
+bool AudioFileReader::refuse(AudioFileFailure kind, const std::string& text,
+                             std::string& problem) {
+    failure_ = kind;
+    problem = text;
+    close();
+    return false;
 }
 
 void AudioFileReader::takeChannel(std::size_t frameCount) {

@@ -194,7 +194,12 @@ void FileCapture::fill(CaptureBuffer& buffer) {
     std::size_t got = 0;
     if (!fileDone_) {
         got = reader_.read(samples, frames);
-        if (got < frames) fileDone_ = true;
+        if (got < frames) {
+            fileDone_ = true;
+            if (warnings_ != nullptr && !reader_.warning().empty()) {
+                std::fprintf(warnings_, "%s\n", reader_.warning().c_str());
+            }
+        }
     }
     if (got == 0) {
         // A buffer of silence after the end of the file.

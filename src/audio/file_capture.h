@@ -2,12 +2,14 @@
 // mono PCM through the same buffers and notifications as a device's, either as fast as the
 // buffers come back or, paced, at the rate of a sound card. After the file's last
 // (possibly short) buffer come six buffers of silence, enough for every detection in
-// progress to end, and the last of them carries kBufferEndOfStream.
+// progress to end, and the last of them carries kBufferEndOfStream. A file that ends before its
+// header says is warned of, once, when its end is reached.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,6 +39,12 @@ public:
     int close() override;
     const char* errorText(int code) override;
 
+    // Where the warning of a file that ends early goes (standard error unless changed;
+    // null for nowhere). Set before open.
+    void setWarningStream(std::FILE* stream) { warnings_ = stream; }
+    // The file's reader, for what it learned; read only once the source is closed.
+    const AudioFileReader& reader() const { return reader_; }
+
 private:
     void deliverBuffers();
     bool waitForBuffer(std::unique_lock<std::mutex>& hold);
@@ -49,6 +57,7 @@ private:
     std::string path_;
     int channel_;
     bool realtime_;
+    std::FILE* warnings_ = stderr;
     bool open_ = false;
     CaptureFormat format_;
     CaptureNotification notify_ = nullptr;

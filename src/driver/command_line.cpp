@@ -33,6 +33,10 @@ constexpr OptionSpec kProgramOptions[] = {
      "directory)"},
     {"status-file", "FILE",
      "status in the Prometheus text format, rewritten every minute of audio (default none)"},
+    {"min-free", "SIZE",
+     "keep SIZE free on the clips' disk, refusing clips below it: bytes with k, M or G, "
+     "or a share such as 2% (default 1%, at least 64M)"},
+    {"keep-days", "N", "delete this program's clips older than N days, checked hourly"},
 };
 
 const OptionSpec* findOption(std::span<const OptionSpec> options, const std::string& name) {
@@ -68,6 +72,35 @@ std::span<const OptionSpec> programOptions() {
     return kProgramOptions;
 }
 
+bool readOption(int argc, const char* const* argv, std::span<const OptionSpec> options,
+                int& index, std::string& name, std::string& value, std::string& problem) {
+    name = argv[index] + 2;
+    value.clear();
+    const std::size_t equals = name.find('=');
+    const bool inlineValue = equals != std::string::npos;
+    if (inlineValue) {
+        value = name.substr(equals + 1);
+        name.resize(equals);
+    }
+    const OptionSpec* option = findOption(options, name);
+    if (option == nullptr) {
+        problem = "unknown option --" + name;
+        return false;
+    }
+    if (option->valueName == nullptr && inlineValue) {
+        problem = "option --" + name + " takes no value";
+        return false;
+    }
+    if (option->valueName != nullptr && !inlineValue) {
+        if (index + 1 >= argc) {
+            problem = "option --" + name + " needs a value (" + option->valueName + ")";
+            return false;
+        }
+        value = argv[++index];
+    }
+    return true;
+}
+
 ParseOutcome parseCommandLine(int argc, const char* const* argv,
                               std::span<const OptionSpec> options, CommandLine& out,
                               std::string& problem) {
@@ -85,29 +118,10 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv,
             positional[positionalCount++] = arg;
             continue;
         }
-        std::string name = arg + 2;
+        std::string name;
         std::string value;
-        const std::size_t equals = name.find('=');
-        const bool inlineValue = equals != std::string::npos;
-        if (inlineValue) {
-            value = name.substr(equals + 1);
-            name.resize(equals);
-        }
-        const OptionSpec* option = findOption(options, name);
-        if (option == nullptr) {
-            problem = "unknown option --" + name;
+        if (!readOption(argc, argv, options, i, name, value, problem)) {
             return ParseOutcome::usageError;
-        }
-        if (option->valueName == nullptr && inlineValue) {
-            problem = "option --" + name + " takes no value";
-            return ParseOutcome::usageError;
-        }
-        if (option->valueName != nullptr && !inlineValue) {
-            if (i + 1 >= argc) {
-                problem = "option --" + name + " needs a value (" + option->valueName + ")";
-                return ParseOutcome::usageError;
-            }
-            value = argv[++i];
         }
         out.options[name] = value;
     }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 
 namespace bm7 {
 
@@ -15,11 +16,6 @@ namespace {
 constexpr std::string_view kTemporaryEnding = ".part";
 
 std::atomic<unsigned> temporaryCount{0};
-
-std::string folderOf(const std::string& path) {
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    return folder.empty() ? "." : folder;
-}
 
 // The rename is only durable once the folder's entry is on disk too.
 void syncFolder(const std::string& folder) {
@@ -31,20 +27,38 @@ void syncFolder(const std::string& folder) {
 
 }  // namespace
 
+std::string folderOf(const std::string& path) {
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    return folder.empty() ? "." : folder;
+}
+
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    std::filesystem::directory_iterator entry(folder, error);
+    for (; !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        names.push_back(entry->path().filename().string());
+    }
+    return names;
+}
+
 bool isTemporaryFileName(std::string_view fileName) {
     return fileName.size() > 1 + kTemporaryEnding.size() && fileName.front() == '.' &&
            fileName.ends_with(kTemporaryEnding);
 }
 
-AtomicFile::~AtomicFile() { abandon(); }
+AtomicFile::~AtomicFile() {
+    abandon();
+}
 
 bool AtomicFile::open(const std::string& finalPath, std::string& problem) {
     abandon();
     error_ = 0;
+    renameFailed_ = false;
     finalPath_ = finalPath;
     const std::filesystem::path target(finalPath);
-    const std::string unique = std::to_string(::getpid()) + "-" +
-                               std::to_string(temporaryCount.fetch_add(1));
+    const std::string unique =
+        std::to_string(::getpid()) + "-" + std::to_string(temporaryCount.fetch_add(1));
     temporaryPath_ = (target.parent_path() / ("." + target.filename().string() + "." + unique +
                                               std::string(kTemporaryEnding)))
                          .string();
@@ -77,7 +91,9 @@ bool AtomicFile::commit(std::string& problem, bool written) {
         return fail(finalPath_, problem);
     }
     if (std::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
-        return fail(finalPath_, problem);
+        fail(finalPath_, problem);
+        renameFailed_ = true;
+        return false;
     }
     temporaryPath_.clear();
     syncFolder(folderOf(finalPath_));
@@ -102,8 +118,7 @@ bool AtomicFile::fail(const std::string& path, std::string& problem) {
     return false;
 }
 
-bool writeFileAtomically(const std::string& path, std::string_view contents,
-                         std::string& problem) {
+bool writeFileAtomically(const std::string& path, std::string_view contents, std::string& problem) {
     AtomicFile file;
     if (!file.open(path, problem)) return false;
     const bool written =

@@ -8,8 +8,16 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace bm7 {
+
+// The folder a path's file is in; "." for a bare file name.
+std::string folderOf(const std::string& path);
+
+// The names of the entries of `folder`, as far as it can be read; never throws a
+// file-system error, so a folder that vanishes mid-listing cannot end a run.
+std::vector<std::string> namesIn(const std::string& folder);
 
 // Whether a file name (without folder) is one of the temporary names used here:
 // ".NAME.<unique>.part". Folder listings skip them; a start-up may remove stale ones.
@@ -37,6 +45,9 @@ public:
     void abandon();
 
     int error() const { return error_; }
+    // Whether the last failure was the rename: the bytes were stored, but the final name
+    // could not be given to them (a folder of that name, a vanished folder).
+    bool renameFailed() const { return renameFailed_; }
 
 private:
     bool fail(const std::string& path, std::string& problem);
@@ -45,10 +56,10 @@ private:
     std::string finalPath_;
     std::string temporaryPath_;
     int error_ = 0;
+    bool renameFailed_ = false;
 };
 
 // Writes `contents` to `path` through an AtomicFile.
-bool writeFileAtomically(const std::string& path, std::string_view contents,
-                         std::string& problem);
+bool writeFileAtomically(const std::string& path, std::string_view contents, std::string& problem);
 
 }  // namespace bm7

@@ -2,9 +2,14 @@
 // reports whether it was stored, so a writer can stop at the first failure.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
+#include "files/atomic_file.h"
 #include "files/clip_writers.h"
 
 namespace bm7 {
@@ -39,19 +44,34 @@ inline bool putLittle32(std::FILE* file, std::uint32_t value) {
     return putBytes(file, bytes, 4);
 }
 
-// Closes a clip file. A buffered write that failed is often only seen by the close, so
-// its result counts like any write: a full disk must not pass for a saved clip.
-inline const char* finishClipFile(std::FILE* file, bool written) {
-    const bool closed = std::fclose(file) == 0;
-    return written && closed ? nullptr : kClipWriteError;
-}
-
-// Opens `fileName` with `mode`, lets `body` write it and closes it.
+// Stores a clip whole or not at all: `body` writes it under a temporary name in the
+// clip's folder, and only a clip that was written, flushed and synced completely is
+// renamed to `fileName`. On failure nothing is left behind and `report`, when given,
+// receives the file and the system's reason.
 template <typename Body>
-const char* writeClipFile(const char* fileName, const char* mode, Body body) {
-    std::FILE* file = std::fopen(fileName, mode);
-    if (file == nullptr) return kClipCreateError;
-    return finishClipFile(file, body(file));
+const char* writeClipFile(const char* fileName, ClipWriteReport* report, Body body) {
+    AtomicFile file;
+    std::string problem;
+    const char* failure = nullptr;
+    if (!file.open(fileName, problem)) {
+        failure = kClipCreateError;
+    } else {
+        const bool written = body(file.stream());
+        if (written && report != nullptr && report->pauseBeforeRename > 0) {
+            std::fflush(file.stream());
+            ::usleep(static_cast<useconds_t>(report->pauseBeforeRename) * 1000U);
+        }
+        // The final name is made by the rename: failing it is failing to create the clip.
+        if (!file.commit(problem, written)) {
+            failure = file.renameFailed() ? kClipCreateError : kClipWriteError;
+        }
+    }
+    if (failure != nullptr && report != nullptr) {
+        // The clip's own name: the temporary one means nothing to a user.
+        report->detail = std::string(fileName) + ": " + std::strerror(file.error());
+        report->error = file.error();
+    }
+    return failure;
 }
 
 }  // namespace bm7

@@ -57,9 +57,9 @@ bool printLines(std::FILE* file, const ClipSamples& clip, bool (*print)(std::FIL
 
 }  // namespace
 
-const char* writeMacClip(const char* fileName, const ClipSamples& clip) {
+const char* writeMacClip(const char* fileName, const ClipSamples& clip, ClipWriteReport* report) {
     // Channel after channel whatever the window's layout.
-    return writeClipFile(fileName, "wb", [&](std::FILE* file) {
+    return writeClipFile(fileName, report, [&](std::FILE* file) {
         for (int c = 0; c < clip.channels; ++c)
             for (int a = clip.first; a < clip.end; ++a)
                 if (!putBig16(file, sample16(clip.at(a, c)))) return false;
@@ -67,23 +67,25 @@ const char* writeMacClip(const char* fileName, const ClipSamples& clip) {
     });
 }
 
-const char* writeTextClip(const char* fileName, const ClipSamples& clip) {
-    return writeClipFile(fileName, "w",
+const char* writeTextClip(const char* fileName, const ClipSamples& clip, ClipWriteReport* report) {
+    return writeClipFile(fileName, report,
                          [&](std::FILE* file) { return printLines(file, clip, printReal); });
 }
 
-const char* writeText16Clip(const char* fileName, const ClipSamples& clip) {
-    return writeClipFile(fileName, "w",
+const char* writeText16Clip(const char* fileName, const ClipSamples& clip,
+                            ClipWriteReport* report) {
+    return writeClipFile(fileName, report,
                          [&](std::FILE* file) { return printLines(file, clip, printSample16); });
 }
 
-const char* writeDoubleClip(const char* fileName, const ClipSamples& clip) {
-    return writeClipFile(fileName, "wb",
+const char* writeDoubleClip(const char* fileName, const ClipSamples& clip,
+                            ClipWriteReport* report) {
+    return writeClipFile(fileName, report,
                          [&](std::FILE* file) { return putWindowOrder(file, clip, putDouble); });
 }
 
-const char* writeBinClip(const char* fileName, const ClipSamples& clip) {
-    return writeClipFile(fileName, "wb", [&](std::FILE* file) {
+const char* writeBinClip(const char* fileName, const ClipSamples& clip, ClipWriteReport* report) {
+    return writeClipFile(fileName, report, [&](std::FILE* file) {
         return putWindowOrder(file, clip, putLittle16Sample);
     });
 }

@@ -6,6 +6,7 @@
 
 #include "files/clip_name.h"
 #include "files/clip_writers.h"
+#include "files/file_guard.h"
 #include "files/text_param.h"
 
 namespace bm7 {
@@ -34,8 +35,9 @@ ClipSamples clipSamples(const BlockRecord& block, const ClipRange& run) {
 }
 
 ClipSaveObserver* observerOf(const BlockRecord& block) {
-    return block.pointerWork != nullptr ? static_cast<ClipSaveObserver*>(block.pointerWork[0])
-                                        : nullptr;
+    return block.pointerWorkCount >= 2 && block.pointerWork != nullptr
+               ? static_cast<ClipSaveObserver*>(block.pointerWork[1])
+               : nullptr;
 }
 
 // The stream sample of a window index: the newest frame is the frame last counted.
@@ -62,26 +64,58 @@ std::string clipStem(const BlockRecord& block, const ClipRange& run, std::time_t
            readTextParam(block, kClipPrefix, prefix) + stamp;
 }
 
-void saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce, std::time_t now) {
-    const ClipFormat* format = clipFormat(paramInt(block, kClipFormatCode));
-    if (format == nullptr) return;
-    std::string name;
-    try {
-        name = freeClipName(clipStem(block, run, now), format->extension);
-    } catch (const std::bad_alloc&) {
-        reportError(block, kClipCreateError);
-        return;
-    }
-    if (const char* failure = format->write(name.c_str(), clipSamples(block, run))) {
+std::string clipDirectory(const BlockRecord& block) {
+    TextBuffer directory;
+    return readTextParam(block, kClipDirectory, directory);
+}
+
+// A clip that finds no room is given up and the run goes on; any other failure ends it.
+void reportClipFailure(BlockRecord& block, FileGuard* guard, const char* failure,
+                       const ClipWriteReport& report) {
+    if (guard == nullptr) {
         reportError(block, failure);
-        return;
+    } else if (isSpaceError(report.error)) {
+        guard->clipRefused(clipDirectory(block), report.error);
+    } else {
+        reportError(block, guard->failure(failure, report.detail));
     }
+}
+
+// Returns the name the clip was saved under; empty when it was not saved.
+std::string writeClip(BlockRecord& block, const ClipRange& run, std::FILE* announce,
+                      std::time_t now) {
+    const ClipFormat* format = clipFormat(paramInt(block, kClipFormatCode));
+    if (format == nullptr) return "";
+    FileGuard* guard = fileGuardOf(block);
+    if (guard != nullptr && !guard->roomForClip(clipDirectory(block))) return "";
+    const std::string name = freeClipName(clipStem(block, run, now), format->extension);
+    ClipWriteReport report;
+    if (guard != nullptr) report.pauseBeforeRename = guard->pauseBeforeRename;
+    if (const char* failure = format->write(name.c_str(), clipSamples(block, run), &report)) {
+        reportClipFailure(block, guard, failure, report);
+        return "";
+    }
+    if (guard != nullptr) guard->clipSaved(clipDirectory(block));
     ClipSaveObserver* observer = observerOf(block);
     if (observer != nullptr) observer->clipSaved(streamSample(block, run.end), name.c_str());
-    if (observer != nullptr && !observer->announceClips()) return;
-    // Flushed at once: the console of an unattended run may be a pipe or a file.
-    std::fprintf(announce, "Saved clip %s\n", name.c_str());
-    std::fflush(announce);
+    if (observer == nullptr || observer->announceClips()) {
+        // Flushed at once: the console of an unattended run may be a pipe or a file.
+        std::fprintf(announce, "Saved clip %s\n", name.c_str());
+        std::fflush(announce);
+    }
+    return name;
+}
+
+// Names and messages are built on the heap; running out of it must not unwind through
+// the block.
+std::string saveClip(BlockRecord& block, const ClipRange& run, std::FILE* announce,
+                     std::time_t now) {
+    try {
+        return writeClip(block, run, announce, now);
+    } catch (const std::bad_alloc&) {
+        reportError(block, kClipCreateError);
+        return "";
+    }
 }
 
 void initializeSizes(BlockRecord* block) {
@@ -92,7 +126,7 @@ void initializeSizes(BlockRecord* block) {
     block->sampleTimeCount = 1;
     block->integerWorkCount = 1;
     block->realWorkCount = 0;
-    block->pointerWorkCount = 1;  // the observer
+    block->pointerWorkCount = 2;  // the run's FileGuard, then the observer
     block->inputCount = 2;
     block->outputCount = 0;
     block->inputPorts[0].width = paramInt(*block, kClipChannels) * windowLength;
@@ -169,7 +203,7 @@ void saveRunInProgress(BlockRecord& block, std::FILE* announce, std::time_t now)
 }
 
 void setClipSaveObserver(BlockRecord& block, ClipSaveObserver* observer) {
-    block.pointerWork[0] = observer;
+    block.pointerWork[1] = observer;
 }
 
 void registerClipSave(BlockRecord* block) {

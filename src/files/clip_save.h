@@ -64,7 +64,10 @@ bool nextFinishedRun(const double* const* enable, int windowLength, int newest, 
                      ClipRange& run);
 
 // Saves every run that ends in the newest frame, announcing each file on `announce`
-// and reporting failures through the error status; the stamp clock reads `now`.
+// and reporting failures through the error status; the stamp clock reads `now`. With
+// the run's FileGuard (file_guard.h), a clip that finds no room on the disk is given up
+// and the run goes on; the error status then carries the file and the system's reason
+// on a second line.
 void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now);
 // At the end of a run, whatever ends it: the run still on at the newest sample is saved
 // with the audio seen so far. The block's terminate does this after the last update.

@@ -130,21 +130,22 @@ void extendedReal(double value, unsigned char bytes[10]) {
     for (int i = 0; i < 8; ++i) bytes[2 + i] = static_cast<unsigned char>(mantissa >> (56 - 8 * i));
 }
 
-const char* writeWaveClip(const char* fileName, const ClipSamples& clip) {
-    return writeClipFile(fileName, "wb", [&](std::FILE* file) {
+const char* writeWaveClip(const char* fileName, const ClipSamples& clip, ClipWriteReport* report) {
+    return writeClipFile(fileName, report, [&](std::FILE* file) {
         return putWaveHeader(file, clip) && putFrames16(file, clip, false);
     });
 }
 
-const char* writeAiffClip(const char* fileName, const ClipSamples& clip) {
+const char* writeAiffClip(const char* fileName, const ClipSamples& clip, ClipWriteReport* report) {
     if (clip.channels > 2) return kAiffChannelError;
-    return writeClipFile(fileName, "wb", [&](std::FILE* file) {
+    return writeClipFile(fileName, report, [&](std::FILE* file) {
         return putAiffHeader(file, clip) && putFrames16(file, clip, true);
     });
 }
 
-const char* writeMatrixClip(const char* fileName, const ClipSamples& clip) {
-    return writeClipFile(fileName, "wb",
+const char* writeMatrixClip(const char* fileName, const ClipSamples& clip,
+                            ClipWriteReport* report) {
+    return writeClipFile(fileName, report,
                          [&](std::FILE* file) { return putMatrixRecords(file, clip); });
 }
 

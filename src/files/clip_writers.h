@@ -1,10 +1,12 @@
 // The eight clip file formats of Clip & Save. Each writer creates one file from a range
-// of the audio window, closes it and returns null on success or the message for the
-// block's error status. A file that fails part-way is left on disk as written.
+// of the audio window and returns null on success or the message for the block's error
+// status. A clip is whole or absent: it appears under its name only once it was written
+// and synced completely, and a write that fails leaves nothing behind.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace bm7 {
 
@@ -32,7 +34,18 @@ struct ClipSamples {
     }
 };
 
-using ClipWriter = const char* (*)(const char* fileName, const ClipSamples& clip);
+// What a failed writer says beyond its fixed message, so that the caller can name the
+// file and the system's reason, and tell a full disk from a real fault.
+struct ClipWriteReport {
+    std::string detail;  // the file and the system's reason
+    int error = 0;       // errno of the failure (ENOSPC, EDQUOT ...); 0 when none applies
+    // Milliseconds to wait with the clip written but not yet renamed: lets a test kill a
+    // writer in the middle of a clip. 0 in normal runs.
+    int pauseBeforeRename = 0;
+};
+
+using ClipWriter = const char* (*)(const char* fileName, const ClipSamples& clip,
+                                   ClipWriteReport* report);
 
 struct ClipFormat {
     const char* extension;
@@ -49,13 +62,21 @@ std::uint16_t sample16(double x);
 // The ten bytes of an 80-bit extended real holding `value`, most significant first.
 void extendedReal(double value, unsigned char bytes[10]);
 
-const char* writeWaveClip(const char* fileName, const ClipSamples& clip);
-const char* writeAiffClip(const char* fileName, const ClipSamples& clip);
-const char* writeMatrixClip(const char* fileName, const ClipSamples& clip);
-const char* writeMacClip(const char* fileName, const ClipSamples& clip);
-const char* writeTextClip(const char* fileName, const ClipSamples& clip);
-const char* writeText16Clip(const char* fileName, const ClipSamples& clip);
-const char* writeDoubleClip(const char* fileName, const ClipSamples& clip);
-const char* writeBinClip(const char* fileName, const ClipSamples& clip);
+const char* writeWaveClip(const char* fileName, const ClipSamples& clip,
+                          ClipWriteReport* report = nullptr);
+const char* writeAiffClip(const char* fileName, const ClipSamples& clip,
+                          ClipWriteReport* report = nullptr);
+const char* writeMatrixClip(const char* fileName, const ClipSamples& clip,
+                            ClipWriteReport* report = nullptr);
+const char* writeMacClip(const char* fileName, const ClipSamples& clip,
+                         ClipWriteReport* report = nullptr);
+const char* writeTextClip(const char* fileName, const ClipSamples& clip,
+                          ClipWriteReport* report = nullptr);
+const char* writeText16Clip(const char* fileName, const ClipSamples& clip,
+                            ClipWriteReport* report = nullptr);
+const char* writeDoubleClip(const char* fileName, const ClipSamples& clip,
+                            ClipWriteReport* report = nullptr);
+const char* writeBinClip(const char* fileName, const ClipSamples& clip,
+                         ClipWriteReport* report = nullptr);
 
 }  // namespace bm7

@@ -1,5 +1,7 @@
 #include "files/file_settings.h"
 
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -46,6 +48,26 @@ bool readCode(const CommandLine& commandLine, const char* option,
     return false;
 }
 
+bool readMinFreeOption(const CommandLine& commandLine, FileSettings& settings,
+                       std::string& problem) {
+    if (!commandLine.has("min-free")) return true;
+    const std::string value = commandLine.value("min-free");
+    if (readMinFree(value, settings.minFreeBytes, settings.minFreePercent)) return true;
+    problem = "bad value \"" + value +
+              "\" for --min-free (use bytes with an optional k, M or G, or a percentage such "
+              "as 2%)";
+    return false;
+}
+
+bool readKeepDays(const CommandLine& commandLine, int& days, std::string& problem) {
+    if (!commandLine.has("keep-days")) return true;
+    const std::string value = commandLine.value("keep-days");
+    char rest[2];
+    if (std::sscanf(value.c_str(), "%d%1s", &days, rest) == 1 && days >= 1) return true;
+    problem = "bad value \"" + value + "\" for --keep-days (use a whole number of days, 1 or more)";
+    return false;
+}
+
 std::string createDirectory(const std::string& directory, const char* purpose) {
     if (directory.empty()) return "";
     std::error_code error;
@@ -57,6 +79,33 @@ std::string createDirectory(const std::string& directory, const char* purpose) {
 }
 
 }  // namespace
+
+bool readMinFree(std::string_view text, std::uint64_t& bytes, double& percent) {
+    const std::string value(text);
+    double number = 0.0;
+    char unit = '\0';
+    char rest[2];
+    const int fields = std::sscanf(value.c_str(), "%lf%c%1s", &number, &unit, rest);
+    if (fields < 1 || fields > 2 || !(number >= 0.0) || value.empty() ||
+        !std::isdigit(static_cast<unsigned char>(value.front()))) {
+        return false;
+    }
+    if (unit == '%') {
+        if (number > 100.0) return false;
+        bytes = 0;
+        percent = number;
+        return true;
+    }
+    const std::string_view units = "kMG";
+    const std::size_t unitIndex = fields == 1 ? 0 : units.find(unit);
+    if (unitIndex == std::string_view::npos) return false;
+    const std::size_t power = fields == 1 ? 0 : unitIndex + 1;
+    const double scaled = number * static_cast<double>(std::uint64_t{1} << (10 * power));
+    if (!(scaled < 1.8e19)) return false;
+    bytes = static_cast<std::uint64_t>(scaled);
+    percent = 0.0;
+    return true;
+}
 
 bool clipFormatCode(std::string_view name, int& code) {
     for (std::size_t i = 0; i < std::size(kFormatNames); ++i) {
@@ -87,7 +136,9 @@ bool readFileSettings(const CommandLine& commandLine, FileSettings& settings,
            readCode(commandLine, "clip-format", clipFormatCode,
                     "wav, mac, nmx, txt, txt16, flt, bin or aif", settings.clipFormat, problem) &&
            readCode(commandLine, "stamp", stampModeCode, "stream, utc or local", settings.stampMode,
-                    problem);
+                    problem) &&
+           readMinFreeOption(commandLine, settings, problem) &&
+           readKeepDays(commandLine, settings.keepDays, problem);
 }
 
 std::vector<double> textParameter(std::string_view text) {

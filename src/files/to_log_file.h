@@ -1,9 +1,13 @@
 // To Log File: appends one line, a 24-character time stamp and then the input values,
 // to a text log each time it runs. The log is opened and closed on every line, so every
-// line written is on disk when update returns, and a log is only ever extended.
+// line written is on disk when update returns, and a log is only ever extended. Each
+// append is one write of whole lines to a file opened for appending, so a crash never
+// leaves half a line. With the run's FileGuard, a line that finds no room is kept and
+// written before the next one instead of ending the run.
 #pragma once
 
 #include <ctime>
+#include <string>
 
 #include "driver/block.h"
 
@@ -19,6 +23,18 @@ inline constexpr const char* kLogWriteError = "Error writing log file";
 // of month with a leading zero.
 inline constexpr int kLogStampSize = 64;
 void logStamp(std::time_t now, bool utc, char (&text)[kLogStampSize]);
+
+// The line of time `now`: stamp, a space, the values, a newline.
+std::string logLine(const BlockRecord& block, std::time_t now);
+
+struct LogAppend {
+    const char* failure = nullptr;  // null, kLogOpenError or kLogWriteError
+    int error = 0;                  // errno of the failure
+    std::string detail;             // the file and the system's reason
+};
+
+// Appends `lines` to `logFile` with a single write; a short write is taken back.
+LogAppend appendWholeLines(const std::string& logFile, const std::string& lines);
 
 // Appends the line of time `now`; returns null, or the message of the failure.
 const char* appendLogLine(const BlockRecord& block, std::time_t now);

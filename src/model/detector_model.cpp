@@ -2,11 +2,17 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <new>
 #include <utility>
 
 #include "audio/sound_input.h"
 #include "driver/frame_loop.h"
 #include "driver/nonfinite.h"
+#include "files/clip_retention.h"
+#include "files/start_checks.h"
+#include "files/stop_file.h"
 
 namespace bm7::detector {
 
@@ -185,7 +191,9 @@ void sumBranches(const std::array<FilterSignals, kBranchCount>& bank,
 }  // namespace
 
 DetectorModel::DetectorModel(ModelSettings settings)
-    : settings_(std::move(settings)), spectra_(buildStoredSpectra()) {}
+    : settings_(std::move(settings)),
+      spectra_(buildStoredSpectra()),
+      fileGuard_(settings_.files.minFreeBytes, settings_.files.minFreePercent, stderr) {}
 
 DetectorModel::~DetectorModel() = default;
 
@@ -287,6 +295,8 @@ BlockRecord* DetectorModel::registerModel() {
     attachSlices();
     watchClips();
     placeCaptureLayer(child(kWaveIn), captureLayer_);
+    placeFileGuard(child(kClipSave), &fileGuard_);
+    placeFileGuard(child(kToLogFile), &fileGuard_);
     root_.children = children_.data();
     root_.discreteStates = discreteArea_.data();
     root_.stateVector = discreteArea_.data();
@@ -322,8 +332,11 @@ bool DetectorModel::runsAt(int rate) const {
 
 void DetectorModel::start() {
     // A monitor left alone must not die at its first detection for want of a folder.
-    startProblem_ = createClipDirectory(settings_.files.clipDirectory);
-    if (startProblem_.empty()) startProblem_ = createLogDirectory(settings_.files.logFile);
+    startProblem_ = prepareRunFiles(settings_.files, stderr);
+    // Lets a test kill a clip writer in the middle of a clip.
+    if (const char* pause = std::getenv("BM7_TEST_CLIP_PAUSE_MS")) {
+        fileGuard_.pauseBeforeRename = std::atoi(pause);
+    }
     if (!startProblem_.empty()) {
         reportError(root_, startProblem_.c_str());
         return;
@@ -546,10 +559,28 @@ void DetectorModel::update(int task) {
             tracker_.trackFrame(signals_.clipGate, signals_.currentEnergy, *listener_);
         }
     }
-    if (runsAt(hourlyRate)) callUpdate(child(kToLogFile), task);
+    if (runsAt(hourlyRate)) {
+        callUpdate(child(kToLogFile), task);
+        hourlyFileChecks();
+    }
     if (runsAt(checkRate)) {
         const double stop = signals_.stopValue[0];
-        if (stop != 0.0 && !std::isnan(stop)) simInfo_.stopRequested = 1;
+        if (stop != 0.0 && !std::isnan(stop) && simInfo_.stopRequested == 0) {
+            simInfo_.stopRequested = 1;
+            retireStopFile(settings_.files.stopFile, stderr);
+        }
+    }
+}
+
+// Hourly housekeeping builds names on the heap; a failure to get memory skips an hour
+// rather than unwinding through the step.
+void DetectorModel::hourlyFileChecks() {
+    try {
+        fileGuard_.reportRefusals();
+        if (settings_.files.keepDays > 0) {
+            removeOldClips(child(kClipSave), settings_.files.keepDays, std::time(nullptr), stdout);
+        }
+    } catch (const std::bad_alloc&) {
     }
 }
 
@@ -560,6 +591,7 @@ void DetectorModel::terminate() {
     for (int index = kBandFifo; index < kChildCount; ++index) callTerminate(child(index));
     // After Clip & Save has saved the run still under way, so that its report names the clip.
     if (listener_ != nullptr) tracker_.finish(*listener_);
+    fileGuard_.reportRefusals();
 }
 
 void DetectorModel::setDetectionListener(DetectionListener* listener) {

@@ -12,6 +12,7 @@
 #include "driver/block.h"
 #include "driver/model.h"
 #include "files/clip_save.h"
+#include "files/file_guard.h"
 #include "files/file_settings.h"
 #include "model/detection_report.h"
 #include "model/parameters.h"
@@ -189,6 +190,7 @@ private:
     void computeHourlyLevel();
     void updateTail(ModulationSignals& filter, double* overlapTail);
     void watchClips();
+    void hourlyFileChecks();
 
     void buildChildren();
     void layOutSignals();
@@ -222,6 +224,7 @@ private:
     void** levelPositions_ = nullptr;  // read position, write position, as element addresses
     double branchAEnable_ = 0.0;
     CaptureLayer* captureLayer_ = nullptr;
+    FileGuard fileGuard_;       // reached by Clip & Save and To Log File
     std::string startProblem_;  // keeps a start-up message alive for the error slot
 
     // Passes what Clip & Save does to the detection tracker and the listener.

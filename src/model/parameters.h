@@ -42,11 +42,12 @@ inline constexpr int kLevelStorage = 2 * kLevelBlock;
 // The root's storage areas. The children's slices come first, in registration order,
 // then the model's own states; the integer area keeps four elements beyond the
 // blocks' slices that nothing uses, so that its layout stays the one the model was
-// built with.
+// built with. The pointer area has two more references than the model was built with:
+// Clip & Save and To Log File each reach the run's file guard through one.
 inline constexpr int kDiscreteStateArea = 94260;
 inline constexpr int kRealWorkArea = 19388;
 inline constexpr int kIntegerWorkArea = 37;
-inline constexpr int kPointerWorkArea = 15;
+inline constexpr int kPointerWorkArea = 17;
 inline constexpr int kModeCount = 2;
 inline constexpr int kSignalArea = 816740;
 

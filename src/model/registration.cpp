@@ -261,7 +261,7 @@ private:
              {{s.clipGate, F}},
              {{s.clipGateWindow, 32768}}});
         std::vector<Param> clipParams = scalars({F, 32768, 1, 0});
-        clipParams.push_back(textParameter("Dick"));
+        clipParams.push_back(textParameter(files.clipPrefix));
         clipParams.push_back(textParameter(files.clipDirectory));
         clipParams.push_back(scalar(files.clipFormat));
         clipParams.push_back(scalar(files.stampMode));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -180,10 +181,11 @@ struct ProgramRun {
 };
 
 ProgramRun runProgramOnFile(const std::string& path) {
-    FileCapture layer(path, 0, false);
-    WaveInModel model(layer);
     driver_test::CapturedStream out;
     driver_test::CapturedStream err;
+    FileCapture layer(path, 0, false);
+    layer.setWarningStream(err.get());
+    WaveInModel model(layer);
     ProgramRun run;
     run.status = runProgram(CommandLine{}, model, out.get(), err.get());
     run.frames = model.frames;
@@ -321,6 +323,102 @@ TEST_F(FileInput, PacedDeliveryTakesThePlayingTimeAndChangesNoSample) {
     EXPECT_GE(took.count(), (4410.0 + 6 * 1024) / 22050);
     for (std::size_t i = 0; i < recording.size(); ++i) {
         ASSERT_EQ(capture.samples[i], recording[i] / 32768.0) << i;
+    }
+}
+
+// Recordings that cannot serve, and recordings cut short by a recorder losing power.
+class DamagedRecording : public FileInput {
+protected:
+    // Keeps the first `bytes` bytes of the file.
+    static void cutAfter(const std::string& path, std::uintmax_t bytes) {
+        std::filesystem::resize_file(path, bytes);
+    }
+    // Reads the whole file through a reader at the model's rate.
+    static std::size_t readAll(AudioFileReader& reader) {
+        std::vector<std::int16_t> samples(4096);
+        std::size_t total = 0;
+        while (std::size_t got = reader.read(samples.data(), samples.size())) total += got;
+        return total;
+    }
+};
+
+TEST_F(DamagedRecording, ARateBelow11025HzIsRefusedAsUnsuitableAndEndsTheProgramWithStatusOne) {
+    const std::string slow =
+        writeSound("slow.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, std::vector(8000, 0.1));
+    // A rate field damaged to 1 Hz, as a failing card may leave it.
+    const std::string damaged = writeSixteenBit("damaged.wav", randomSixteenBit(20000, 2));
+    std::FILE* file = std::fopen(damaged.c_str(), "r+b");
+    const unsigned char oneHertz[8] = {1, 0, 0, 0, 2, 0, 0, 0};  // rate, then bytes per second
+    ASSERT_EQ(std::fseek(file, 24, SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(oneHertz, 1, sizeof oneHertz, file), sizeof oneHertz);
+    std::fclose(file);
+    for (const auto& [path, rate] : {std::pair{slow, 8000}, std::pair{damaged, 1}}) {
+        AudioFileReader reader;
+        std::string problem;
+        EXPECT_FALSE(reader.open(path, 0, 22050, problem));
+        EXPECT_EQ(reader.failure(), AudioFileFailure::unsuitable);
+        EXPECT_EQ(problem, "Audio file \"" + path + "\" is sampled at " + std::to_string(rate) +
+                               " Hz, below 11025 Hz, so it cannot hold the song band (4.0-5.5 kHz)");
+        const ProgramRun run = runProgramOnFile(path);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.frames, 0);
+        EXPECT_EQ(run.errors, problem + "\n");
+    }
+}
+
+TEST_F(DamagedRecording, AMissingChannelIsUnsuitableAndAFileThatIsNotAudioIsUnreadable) {
+    AudioFileReader reader;
+    std::string problem;
+    const std::string stereo =
+        writeSound("stereo.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 22050, 2, {0.1, 0.2, 0.3, 0.4});
+    EXPECT_FALSE(reader.open(stereo, 3, 22050, problem));
+    EXPECT_EQ(reader.failure(), AudioFileFailure::unsuitable);
+    EXPECT_EQ(reader.fileChannels(), 2);
+    EXPECT_FALSE(reader.open(writeText("notes.wav", "field notes\n"), 0, 22050, problem));
+    EXPECT_EQ(reader.failure(), AudioFileFailure::unreadable);
+    EXPECT_TRUE(reader.open(stereo, 2, 22050, problem));
+    EXPECT_EQ(reader.failure(), AudioFileFailure::none);
+}
+
+TEST_F(DamagedRecording, AWaveCutShortIsReadAsFarAsItGoesWithAWarningGivingBothLengths) {
+    const std::vector<short> recording = randomSixteenBit(44100, 3);
+    const std::string whole = writeSixteenBit("whole.wav", recording);
+    const std::string cut = writeSixteenBit("cut.wav", recording);
+    cutAfter(cut, 44 + 2 * 10000);
+    AudioFileReader reader;
+    std::string problem;
+    ASSERT_TRUE(reader.open(whole, 0, 22050, problem)) << problem;
+    EXPECT_EQ(readAll(reader), recording.size());
+    EXPECT_EQ(reader.warning(), "");
+    ASSERT_TRUE(reader.open(cut, 0, 22050, problem)) << problem;
+    EXPECT_EQ(readAll(reader), 10000U);
+    EXPECT_EQ(reader.framesRead(), 10000);
+    const std::string warning = "Audio file \"" + cut +
+                                "\" ends early: it holds 0.454 s (10000 frames) of the 2.000 s "
+                                "(44100 frames) its header announces; analysed as far as it goes";
+    EXPECT_EQ(reader.warning(), warning);
+    const ProgramRun run = runProgramOnFile(cut);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.frames, 2 + 6);
+    EXPECT_EQ(run.errors, warning + "\n");
+}
+
+TEST_F(DamagedRecording, ResampledFilesCutShortAreWarnedOfToo) {
+    std::vector<double> tone(2 * 48000 * 3);
+    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = 0.3 * std::sin(0.6 * double(i / 2));
+    const std::vector<std::string> paths = {
+        writeSound("cut.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 48000, 2, tone),
+        writeSound("cut.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 48000, 2, tone)};
+    for (const std::string& path : paths) {
+        cutAfter(path, std::filesystem::file_size(path) / 3);
+        AudioFileReader reader;
+        std::string problem;
+        ASSERT_TRUE(reader.open(path, 2, 22050, problem)) << problem;
+        EXPECT_GT(readAll(reader), 0U);
+        EXPECT_LT(reader.framesRead(), 144000);
+        EXPECT_NE(reader.warning().find("of the 3.000 s (144000 frames) its header announces"),
+                  std::string::npos)
+            << path << ": " << reader.warning();
     }
 }
 

@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "files/clip_name.h"
+#include "files/file_guard.h"
 #include "files/files_fixture.h"
+#include "support/captured_stream.h"
+#include "support/small_tmpfs.h"
 
 namespace bm7 {
 namespace {
@@ -21,6 +24,7 @@ namespace {
 using testing::fileBytes;
 using testing::scalar;
 using testing::ScratchDirectory;
+using testing::SmallTmpfs;
 using testing::TestBlock;
 using testing::touch;
 
@@ -57,24 +61,7 @@ void enable(TestBlock& block, int first, int end, double value = 1.0) {
 }
 
 // Announcements of saved clips, captured in memory.
-class Console {
-public:
-    Console() : stream_(open_memstream(&buffer_, &size_)) {}
-    ~Console() {
-        std::fclose(stream_);
-        std::free(buffer_);
-    }
-    std::FILE* stream() { return stream_; }
-    std::string text() {
-        std::fflush(stream_);
-        return {buffer_, size_};
-    }
-
-private:
-    char* buffer_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* stream_;
-};
+using Console = testing::CapturedStream;
 
 // A saved raw-double clip: its file name and the first and last audio values in it.
 struct Saved {
@@ -102,7 +89,7 @@ std::vector<Saved> savedClips(const ScratchDirectory& dir) {
 }
 
 void saveFrame(TestBlock& block, Console& console, std::time_t now = kMarch5th2024) {
-    saveFinishedClips(block.record, console.stream(), now);
+    saveFinishedClips(block.record, console.get(), now);
     ++block.record.integerWork[0];
 }
 
@@ -176,7 +163,7 @@ TEST(ClipSaveEndOfRun, NothingIsSavedWhenNoRunIsOnAtTheNewestSample) {
     Console console;
     saveFrame(*block, console);  // saves the run that ended in the newest frame
     EXPECT_EQ(savedClips(dir).size(), 1U);
-    saveRunInProgress(block->record, console.stream(), kMarch5th2024);
+    saveRunInProgress(block->record, console.get(), kMarch5th2024);
     EXPECT_EQ(savedClips(dir).size(), 1U);
 }
 
@@ -278,7 +265,7 @@ TEST(ClipNames, TheModelsParametersNameAClipAfterItsStreamTime) {
     block->record.integerWork[0] = 100;
     enable(*block, 30000, 30010);
     Console console;
-    saveFinishedClips(block->record, console.stream(), 0);
+    saveFinishedClips(block->record, console.get(), 0);
     const std::string name = dir / "Dick_000.00.38_00.wav";
     EXPECT_EQ(fileBytes(name).size(), 44U + 20U);
     EXPECT_EQ(console.text(), "Saved clip " + name + "\n");
@@ -473,6 +460,110 @@ TEST(ClipSaveFailures, AnUnknownFormatSavesNothingAndReportsNothing) {
     saveFrame(*block, console);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     EXPECT_EQ(block->error(), nullptr);
+}
+
+// A Clip & Save block that reaches a FileGuard, as the model's does; the guard's warnings
+// are captured.
+struct GuardedClipSave {
+    GuardedClipSave(const std::string& directory, std::uint64_t minFreeBytes)
+        : guard(minFreeBytes, 0.0, warnings.get()), block(clipSave({.directory = directory})) {
+        block->record.pointerWork = slots;
+        placeFileGuard(block->record, &guard);
+    }
+    // Saves one clip of the frame at `frame` frames into the run.
+    void saveOneClip(int frame, Console& console) {
+        std::fill(block->input(1).begin(), block->input(1).end(), 0.0);
+        block->record.integerWork[0] = frame;
+        enable(*block, 26, 28);
+        saveFrame(*block, console);
+    }
+
+    Console warnings;
+    FileGuard guard;
+    std::unique_ptr<TestBlock> block;
+    void* slots[2] = {};  // the guard, then the observer
+};
+
+// Fills a file system until it refuses another byte.
+void fill(const std::string& filler) {
+    std::FILE* file = std::fopen(filler.c_str(), "wb");
+    const std::vector<char> chunk(4096, 'x');
+    while (std::fwrite(chunk.data(), 1, chunk.size(), file) == chunk.size()) {
+    }
+    std::fclose(file);
+}
+
+std::vector<std::string> namesIn(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ClipSaveSpaceGuard, RefusesClipsBelowTheLimitWithOneWarningAndCountsThemHourly) {
+    ScratchDirectory dir;
+    GuardedClipSave saver(dir.path(), std::uint64_t{1} << 62);
+    Console console;
+    for (int frame = 0; frame < 3; ++frame) saver.saveOneClip(frame, console);
+    EXPECT_EQ(saver.block->error(), nullptr);
+    EXPECT_EQ(console.text(), "");
+    EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+    const std::string first = saver.warnings.text();
+    EXPECT_NE(first.find("clips are not saved until space returns"), std::string::npos) << first;
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 1) << first;
+
+    saver.guard.reportRefusals();
+    const std::string hourly = saver.warnings.text().substr(first.size());
+    EXPECT_NE(hourly.find("3 clips were not saved for lack of space"), std::string::npos) << hourly;
+    EXPECT_NE(hourly.find(dir.path().string()), std::string::npos) << hourly;
+    saver.guard.reportRefusals();
+    EXPECT_EQ(saver.warnings.text().substr(first.size()), hourly);
+}
+
+TEST(ClipSaveSpaceGuard, SavesAgainByItselfOnceSpaceReturns) {
+    SmallTmpfs disk("256k");
+    if (!disk.available()) GTEST_SKIP() << "no tmpfs: " << disk.why();
+    GuardedClipSave saver(disk.path(), 64 * 1024);
+    fill(disk / "filler");
+    Console console;
+    saver.saveOneClip(0, console);
+    EXPECT_EQ(console.text(), "");
+    std::filesystem::remove(disk / "filler");
+    saver.saveOneClip(1, console);
+    EXPECT_EQ(saver.block->error(), nullptr);
+    EXPECT_EQ(console.text(), "Saved clip " + (disk / "c_000.00.34_00.flt") + "\n");
+    EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"c_000.00.34_00.flt"});
+    const std::string warnings = saver.warnings.text();
+    EXPECT_NE(warnings.find("saving clips again"), std::string::npos) << warnings;
+    EXPECT_NE(warnings.find("1 clip was not saved"), std::string::npos) << warnings;
+}
+
+TEST(ClipSaveSpaceGuard, AClipThatRunsOutOfSpaceIsGivenUpWithoutATraceAndTheRunGoesOn) {
+    SmallTmpfs disk("64k");
+    if (!disk.available()) GTEST_SKIP() << "no tmpfs: " << disk.why();
+    GuardedClipSave saver(disk.path(), 0);
+    fill(disk / "filler");
+    Console console;
+    saver.saveOneClip(0, console);
+    EXPECT_EQ(saver.block->error(), nullptr);
+    EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"filler"});
+    EXPECT_NE(saver.warnings.text().find("clips are not saved"), std::string::npos);
+    std::filesystem::remove(disk / "filler");
+    saver.saveOneClip(1, console);
+    EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"c_000.00.34_00.flt"});
+}
+
+TEST(ClipSaveFailures, AFailureOtherThanSpaceEndsTheRunNamingTheFileAndTheReason) {
+    ScratchDirectory dir;
+    GuardedClipSave saver(dir / "missing", 0);
+    Console console;
+    saver.saveOneClip(0, console);
+    const std::string error = saver.block->error();
+    EXPECT_EQ(error.substr(0, error.find('\n')), "Error creating clip file");
+    EXPECT_NE(error.find(dir / "missing/"), std::string::npos) << error;
+    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -1,12 +1,16 @@
 #include "files/clip_writers.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <random>
 #include <string>
@@ -386,27 +390,74 @@ TEST(TextClips, PrintOneLinePerFrameInBothLayouts) {
     }
 }
 
-TEST(ClipFailures, EveryFormatReportsAFileItCannotCreate) {
+TEST(ClipFailures, EveryFormatReportsAFileItCannotCreateWithTheFileAndTheReason) {
     ScratchDirectory dir;
     Window window = twoChannelWindow(false);
     const std::string name = dir / "missing/clip";
     for (int code = 1; code <= 8; ++code) {
-        EXPECT_STREQ(clipFormat(code)->write(name.c_str(), window.clip), "Error creating clip file")
+        ClipWriteReport report;
+        EXPECT_STREQ(clipFormat(code)->write(name.c_str(), window.clip, &report),
+                     "Error creating clip file")
             << code;
+        EXPECT_EQ(report.error, ENOENT);
+        EXPECT_EQ(report.detail, name + ": No such file or directory");
     }
 }
 
-TEST(ClipFailures, EveryFormatReportsAWriteThatFailsPartWay) {
-    // Long enough to fail before the close, and short enough to fail only at the close.
+// Files of this process may not grow beyond a few bytes while it lives: every write past
+// them fails with EFBIG, as a full disk fails a write part-way.
+class TinyFileLimit {
+public:
+    TinyFileLimit() {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit tiny{8, saved_.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &tiny);
+    }
+    ~TinyFileLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = nullptr;
+};
+
+TEST(ClipFailures, AWriteThatFailsPartWayLeavesNothingBehindInEveryFormat) {
+    ScratchDirectory dir;
+    // Long enough to fail before the flush, and short enough to fail only at the flush.
     for (int length : {32767, 3}) {
         std::vector<double> samples(static_cast<std::size_t>(length) * 2, 0.125);
         Window window(samples, length, 2, false);
         for (int code = 1; code <= 8; ++code) {
-            EXPECT_STREQ(clipFormat(code)->write("/dev/full", window.clip),
-                         "Error writing clip file")
+            const std::string name = dir / ("clip" + std::string(clipFormat(code)->extension));
+            ClipWriteReport report;
+            const char* failure = nullptr;
+            {
+                TinyFileLimit limit;
+                failure = clipFormat(code)->write(name.c_str(), window.clip, &report);
+            }
+            EXPECT_STREQ(failure, "Error writing clip file")
                 << "format " << code << ", " << length << " frames";
+            EXPECT_EQ(report.error, EFBIG);
+            EXPECT_NE(report.detail.find(name), std::string::npos) << report.detail;
+            EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << code;
         }
     }
+}
+
+TEST(ClipFailures, AClipWhoseNameIsTakenByAFolderIsNotCreatedAndLeavesNoTemporaryFile) {
+    ScratchDirectory dir;
+    Window window = twoChannelWindow(false);
+    const std::string name = dir / "clip.wav";
+    std::filesystem::create_directory(name);
+    ClipWriteReport report;
+    EXPECT_STREQ(writeWaveClip(name.c_str(), window.clip, &report), "Error creating clip file");
+    EXPECT_NE(report.detail.find(name), std::string::npos) << report.detail;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 }  // namespace

@@ -91,6 +91,41 @@ TEST(FileSettings, RefuseUnknownNamesAndPathsTheBlocksWouldMisread) {
     EXPECT_EQ(read.problem, "option --log-file is longer than 511 characters");
 }
 
+TEST(DiskGuardSettings, DefaultToOnePercentAndAtLeast64MegabytesKeepingEveryClip) {
+    const Read read = readOptions({});
+    EXPECT_EQ(read.settings.minFreeBytes, 64U << 20);
+    EXPECT_EQ(read.settings.minFreePercent, 1.0);
+    EXPECT_EQ(read.settings.keepDays, 0);
+}
+
+TEST(DiskGuardSettings, ReadSizesWithUnitsPercentagesAndDays) {
+    struct Case {
+        const char* text;
+        std::uint64_t bytes;
+        double percent;
+    };
+    for (const Case& c :
+         {Case{"0", 0, 0.0}, Case{"5000", 5000, 0.0}, Case{"100k", 102400, 0.0},
+          Case{"64M", 64U << 20, 0.0}, Case{"2G", std::uint64_t{2} << 30, 0.0},
+          Case{"1.5G", std::uint64_t{3} << 29, 0.0}, Case{"2%", 0, 2.0}, Case{"0.5%", 0, 0.5}}) {
+        const Read read = readOptions({"--min-free", c.text, "--keep-days", "30"});
+        ASSERT_TRUE(read.ok) << c.text << ": " << read.problem;
+        EXPECT_EQ(read.settings.minFreeBytes, c.bytes) << c.text;
+        EXPECT_EQ(read.settings.minFreePercent, c.percent) << c.text;
+        EXPECT_EQ(read.settings.keepDays, 30);
+    }
+    for (const char* bad : {"", "-1", "64MB", "64m", "x", "101%", "5%%", "nan", "1e30G"}) {
+        const Read read = readOptions({"--min-free", bad});
+        EXPECT_FALSE(read.ok) << bad;
+        EXPECT_NE(read.problem.find("--min-free"), std::string::npos) << read.problem;
+    }
+    for (const char* bad : {"0", "-3", "7.5", "week"}) {
+        const Read read = readOptions({"--keep-days", bad});
+        EXPECT_FALSE(read.ok) << bad;
+        EXPECT_NE(read.problem.find("--keep-days"), std::string::npos) << read.problem;
+    }
+}
+
 TEST(TextParameters, RoundTripThroughTheBlocksReaderAndAreCutAt511Characters) {
     const std::string path = "Calls/\xC3\xA9t\xC3\xA9/LogDick.txt";
     const std::vector<double> run = textParameter(path);

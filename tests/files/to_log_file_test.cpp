@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <regex>
 #include <string>
 
+#include "files/file_guard.h"
 #include "files/files_fixture.h"
+#include "support/captured_stream.h"
 
 namespace bm7 {
 namespace {
@@ -105,6 +110,63 @@ TEST(LogFailures, AreReportedWithTheirMessages) {
     auto full = toLogFile("/dev/full");
     full->record.methods.update(&full->record, 0);
     EXPECT_STREQ(full->error(), "Error writing log file");
+}
+
+// A To Log File block that reaches a FileGuard, as the model's does; the guard's
+// warnings are captured.
+struct GuardedLog {
+    explicit GuardedLog(const std::string& name)
+        : guard(0, 0.0, warnings.get()), block(toLogFile(name)) {
+        block->record.pointerWork = slots;
+        placeFileGuard(block->record, &guard);
+    }
+    void update(double level) {
+        block->input(0) = {level};
+        block->record.methods.update(&block->record, 0);
+    }
+    testing::CapturedStream warnings;
+    FileGuard guard;
+    std::unique_ptr<TestBlock> block;
+    void* slots[1] = {};
+};
+
+TEST(LogWithoutSpace, KeepsTheLineAndWritesItBeforeTheNextOne) {
+    ScratchDirectory dir;
+    const std::string log = dir / "LogDick.txt";
+    // Every write to the log fails for lack of space until the link is gone.
+    std::filesystem::create_symlink("/dev/full", log);
+    GuardedLog logger(log);
+    logger.update(-41.25);
+    EXPECT_EQ(logger.block->error(), nullptr);
+    EXPECT_NE(logger.warnings.text().find("1 line kept"), std::string::npos)
+        << logger.warnings.text();
+
+    std::filesystem::remove(log);
+    logger.update(-38.5);
+    EXPECT_EQ(logger.block->error(), nullptr);
+    const std::regex lines(
+        "(\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} -4\\.125000000000000e\\+01 \n)"
+        "(\\w{3} \\w{3} \\d\\d \\d\\d:\\d\\d:\\d\\d \\d{4} -3\\.850000000000000e\\+01 \n)");
+    EXPECT_TRUE(std::regex_match(fileBytes(log), lines)) << fileBytes(log);
+    EXPECT_TRUE(logger.guard.keptLogLines().empty());
+}
+
+TEST(LogWithoutSpace, ShowsTheKeptLinesAtTheEndRatherThanLoseThem) {
+    GuardedLog logger("/dev/full");
+    logger.update(-41.25);
+    logger.block->record.methods.terminate(&logger.block->record);
+    EXPECT_NE(logger.warnings.text().find("could not be appended to /dev/full:\n"),
+              std::string::npos);
+    EXPECT_NE(logger.warnings.text().find("-4.125000000000000e+01 \n"), std::string::npos);
+}
+
+TEST(LogFailures, OtherThanSpaceEndWithTheFixedLineThenTheFileAndTheReason) {
+    ScratchDirectory dir;
+    GuardedLog logger(dir / "missing/log.txt");
+    logger.update(-41.25);
+    EXPECT_EQ(
+        std::string(logger.block->error()),
+        "Error opening log file\n" + (dir / "missing/log.txt") + ": No such file or directory");
 }
 
 }  // namespace

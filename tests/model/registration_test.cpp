@@ -86,7 +86,7 @@ TEST_F(Registration, RootCountsEqualTheSizesOfItsAreas) {
     EXPECT_EQ(root->discStateCount, 94260);
     EXPECT_EQ(root->realWorkCount, 19388);
     EXPECT_EQ(root->integerWorkCount, 37);
-    EXPECT_EQ(root->pointerWorkCount, 15);
+    EXPECT_EQ(root->pointerWorkCount, 17);
     EXPECT_EQ(root->modeCount, 2);
     EXPECT_EQ(root->sampleTimeCount, 3);
     EXPECT_EQ(root->contStateCount, 0);

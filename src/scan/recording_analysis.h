@@ -1,0 +1,35 @@
+// One recording of a scan: its format and start time, then its samples streamed through
+// a fresh detector model exactly as `--input` streams them (same reader, resampling,
+// channel and trailing silence), so its detections are the clips `--input` would save.
+// Each call owns its model, so any number may run at once, one per thread.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "scan/scan_result.h"
+#include "scan/start_time.h"
+#include "scan/walker.h"
+
+namespace bm7::scan {
+
+struct AnalysisSettings {
+    int channel = 0;  // from 1; 0: the first
+    // Where this recording's clips go, and that folder relative to the output folder;
+    // empty: no clips.
+    std::string clipFolder;
+    std::string clipFolderRelative;
+    int clipFormat = 1;
+    std::string prefix = "Dick";
+    const TimeZone* zone = nullptr;       // of times without an offset; null: UTC
+    const TimeZone* stampZone = nullptr;  // of clip stamps; null: UTC
+};
+
+// Analyses the recording. A file that cannot be read is an error, one that cannot serve
+// is skipped, both with the reason in the message. When `cancel` becomes true the
+// analysis stops within a model step and returns false: the result is then partial and
+// must not be kept.
+bool analyseRecording(const FoundRecording& recording, const AnalysisSettings& settings,
+                      const std::atomic<bool>& cancel, FileResult& result);
+
+}  // namespace bm7::scan

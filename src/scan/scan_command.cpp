@@ -1,0 +1,343 @@
+#include "scan/scan_command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "driver/command_line.h"
+#include "driver/run.h"
+#include "files/text_param.h"
+#include "scan/journal.h"
+#include "scan/recording_analysis.h"
+#include "scan/scan_options.h"
+#include "scan/scan_progress.h"
+#include "scan/tables.h"
+#include "scan/walker.h"
+
+namespace bm7::scan {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kCannotRun = 1;
+constexpr int kSomeFilesFailed = 2;
+constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
+
+// Set from the signal handler; the workers look at it in every model step.
+std::atomic<bool> stopRequested{false};
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void requestStop(int signal) {
+    stopSignal = signal;
+    stopRequested.store(true);
+}
+
+// SIGINT and SIGTERM stop the scan for as long as it runs.
+class StopSignals {
+public:
+    StopSignals() {
+        struct sigaction action {};
+        action.sa_handler = requestStop;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previousInterrupt_);
+        sigaction(SIGTERM, &action, &previousTerminate_);
+    }
+    ~StopSignals() {
+        sigaction(SIGINT, &previousInterrupt_, nullptr);
+        sigaction(SIGTERM, &previousTerminate_, nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    struct sigaction previousInterrupt_ {};
+    struct sigaction previousTerminate_ {};
+};
+
+int cannotRun(const std::string& problem) {
+    std::fprintf(stderr, "%s scan: %s\n", kModelName, problem.c_str());
+    return kCannotRun;
+}
+
+int usageError(const std::string& problem) {
+    std::fprintf(stderr, "%s scan: %s\nTry '%s scan --help' for the options.\n", kModelName,
+                 problem.c_str(), kModelName);
+    return kCannotRun;
+}
+
+// Each recording's clip folder below clips/: its relative path without the extension,
+// with its PATH's place in the arguments kept apart only when two recordings would
+// otherwise share a folder (a.wav beside a.flac, the same name under two PATHs): later
+// ones in scan order then get "_2", "_3", ...
+std::vector<std::string> clipFolders(const std::vector<FoundRecording>& recordings) {
+    std::vector<std::string> folders;
+    std::set<std::string> taken;
+    for (const FoundRecording& recording : recordings) {
+        const std::string stem = (fs::path("clips") / fs::path(recording.relative).replace_extension())
+                                     .generic_string();
+        std::string folder = stem;
+        for (int copy = 2; !taken.insert(folder).second; ++copy) {
+            folder = stem + "_" + std::to_string(copy);
+        }
+        folders.push_back(folder);
+    }
+    return folders;
+}
+
+struct Pending {
+    std::size_t index;  // in the scan order
+    RecordingKey key;
+};
+
+// Everything the workers share while the scan runs.
+class ScanRun {
+public:
+    ScanRun(const ScanOptions& options, const WalkReport& walk, Journal& journal,
+            const TimeZone& zone, ScanProgress& progress)
+        : options_(options),
+          walk_(walk),
+          journal_(journal),
+          zone_(zone),
+          progress_(progress),
+          folders_(clipFolders(walk.recordings)),
+          results_(walk.recordings.size()) {}
+
+    // Takes finished recordings from the journal and lists the rest for analysis.
+    void plan(const std::vector<std::size_t>& selected) {
+        for (std::size_t index : selected) {
+            const FoundRecording& recording = walk_.recordings[index];
+            RecordingKey key;
+            std::string problem;
+            if (!keyOf(recording.path, resultOptions(options_), key, problem)) {
+                FileResult failed;
+                failed.file = recording.relative;
+                failed.beginPath = recording.path;
+                failed.status = FileStatus::error;
+                failed.message = problem;
+                progress_.finished(failed);
+                results_[index] = std::move(failed);
+                continue;
+            }
+            std::optional<FileResult> earlier;
+            if (!options_.force) earlier = journal_.find(key);
+            if (earlier) {
+                progress_.resumed(*earlier);
+                results_[index] = std::move(*earlier);
+            } else {
+                pending_.push_back({index, std::move(key)});
+            }
+        }
+    }
+
+    // Runs the workers to the end of the list or a stop request.
+    void analyse() {
+        const std::size_t workerCount =
+            std::min<std::size_t>(static_cast<std::size_t>(options_.jobs), pending_.size());
+        std::atomic<std::size_t> running{workerCount};
+        std::vector<std::thread> workers;
+        for (std::size_t w = 0; w < workerCount; ++w) {
+            workers.emplace_back([this, &running] {
+                work();
+                --running;
+            });
+        }
+        while (running.load() > 0) {
+            std::this_thread::sleep_for(kRedrawPeriod);
+            progress_.tick();
+        }
+        for (std::thread& worker : workers) worker.join();
+    }
+
+    // The finished results in scan order.
+    std::vector<FileResult> finished() const {
+        std::vector<FileResult> done;
+        for (const std::optional<FileResult>& result : results_) {
+            if (result) done.push_back(*result);
+        }
+        return done;
+    }
+
+private:
+    void work() {
+        for (;;) {
+            const std::size_t next = next_++;
+            if (next >= pending_.size() || stopRequested.load()) return;
+            const Pending& item = pending_[next];
+            FileResult result;
+            if (!analyseOne(item.index, result)) return;  // stopped part-way: nothing kept
+            std::string problem;
+            if (!journal_.record(item.key, result, problem)) {
+                progress_.problem("cannot record " + result.beginPath +
+                                  " in the resume journal: " + problem);
+            }
+            progress_.finished(result);
+            results_[item.index] = std::move(result);
+        }
+    }
+
+    // False when a stop request abandoned the recording.
+    bool analyseOne(std::size_t index, FileResult& result) {
+        const FoundRecording& recording = walk_.recordings[index];
+        AnalysisSettings settings;
+        settings.channel = options_.channel;
+        settings.clipFormat = options_.clipFormat;
+        settings.prefix = options_.prefix;
+        settings.zone = &zone_;
+        settings.stampZone = options_.localStamp ? &zone_ : nullptr;
+        try {
+            if (options_.clips && !prepareClipFolder(index, settings, result)) return true;
+            return analyseRecording(recording, settings, stopRequested, result);
+        } catch (const std::exception& failure) {
+            result = FileResult{};
+            result.file = recording.relative;
+            result.beginPath = recording.path;
+            result.status = FileStatus::error;
+            result.message = std::string("analysis failed: ") + failure.what();
+            return true;
+        }
+    }
+
+    // Empties the recording's clip folder, so that clips of an abandoned or earlier
+    // analysis can neither stay nor push the new ones to other names.
+    bool prepareClipFolder(std::size_t index, AnalysisSettings& settings, FileResult& result) {
+        settings.clipFolderRelative = folders_[index];
+        settings.clipFolder = (fs::path(options_.outputFolder) / folders_[index]).string();
+        std::error_code error;
+        fs::remove_all(settings.clipFolder, error);
+        if (!error && settings.clipFolder.size() <= static_cast<std::size_t>(kMaxTextLength)) {
+            return true;
+        }
+        result.file = walk_.recordings[index].relative;
+        result.beginPath = walk_.recordings[index].path;
+        result.status = FileStatus::error;
+        result.message = error ? "cannot empty clip folder \"" + settings.clipFolder +
+                                     "\": " + error.message()
+                               : "clip folder \"" + settings.clipFolder +
+                                     "\" is longer than 511 characters";
+        return false;
+    }
+
+    const ScanOptions& options_;
+    const WalkReport& walk_;
+    Journal& journal_;
+    const TimeZone& zone_;
+    ScanProgress& progress_;
+    const std::vector<std::string> folders_;
+    std::vector<std::optional<FileResult>> results_;
+    std::vector<Pending> pending_;
+    std::atomic<std::size_t> next_{0};
+};
+
+// The indices, in scan order, of the recordings this scan (or shard) analyses.
+std::vector<std::size_t> selectedRecordings(std::size_t count, const ScanOptions& options) {
+    std::vector<std::size_t> selected;
+    for (std::size_t index = 0; index < count; ++index) {
+        if (index % static_cast<std::size_t>(options.shardCount) ==
+            static_cast<std::size_t>(options.shardIndex - 1)) {
+            selected.push_back(index);
+        }
+    }
+    return selected;
+}
+
+bool prepareOutputFolder(const std::string& folder, std::string& problem) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error || !fs::is_directory(folder)) {
+        problem = "cannot create output folder \"" + folder + "\": " +
+                  (error ? error.message() : std::string("not a folder"));
+        return false;
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        problem = "output folder \"" + folder + "\" is not writable";
+        return false;
+    }
+    return true;
+}
+
+// A scan of a folder holding its own output folder must not take its clips for
+// recordings, or a second run would analyse what the first one wrote.
+void leaveOutOutputFolder(const std::string& outputFolder, WalkReport& walk) {
+    std::error_code error;
+    const fs::path output = fs::weakly_canonical(outputFolder, error);
+    if (error) return;
+    std::erase_if(walk.recordings, [&](const FoundRecording& recording) {
+        std::error_code ignored;
+        const fs::path path = fs::weakly_canonical(recording.path, ignored);
+        return std::mismatch(output.begin(), output.end(), path.begin(), path.end()).first ==
+               output.end();
+    });
+}
+
+ProgressMode progressMode(const ScanOptions& options) {
+    if (options.quiet) return ProgressMode::quiet;
+    return ::isatty(::fileno(stderr)) != 0 ? ProgressMode::terminal : ProgressMode::lines;
+}
+
+}  // namespace
+
+int scanMain(int argc, char** argv) {
+    ScanOptions options;
+    std::string problem;
+    switch (parseScanOptions(argc, argv, options, problem)) {
+    case ScanParse::help:
+        printScanHelp(stdout);
+        return 0;
+    case ScanParse::usageError:
+        return usageError(problem);
+    case ScanParse::run:
+        break;
+    }
+    if (!initializeConstants(sizeof(double), stderr)) return kCannotRun;
+    TimeZone zone;
+    if (!TimeZone::find(options.timeZone, zone, problem)) return cannotRun(problem);
+
+    WalkReport walk = findRecordings(options.paths);
+    for (const std::string& missing : walk.missing) {
+        std::fprintf(stderr, "%s scan: %s: no such file or folder\n", kModelName, missing.c_str());
+    }
+    if (walk.missing.size() == options.paths.size()) return cannotRun("no PATH exists");
+    for (const std::string& walkProblem : walk.problems) {
+        std::fprintf(stderr, "%s scan: %s\n", kModelName, walkProblem.c_str());
+    }
+    if (!prepareOutputFolder(options.outputFolder, problem)) return cannotRun(problem);
+    leaveOutOutputFolder(options.outputFolder, walk);
+    Journal journal;
+    if (!journal.open(options.outputFolder, problem)) return cannotRun(problem);
+
+    const StopSignals stopSignals;
+    const std::vector<std::size_t> selected = selectedRecordings(walk.recordings.size(), options);
+    ScanProgress progress(stderr, progressMode(options), static_cast<int>(selected.size()));
+    ScanRun run(options, walk, journal, zone, progress);
+    run.plan(selected);
+    run.analyse();
+    progress.end();
+
+    int status = 0;
+    if (options.shardCount == 1 && !writeTables(options.outputFolder, run.finished(), problem)) {
+        std::fprintf(stderr, "%s scan: %s\n", kModelName, problem.c_str());
+        status = kCannotRun;
+    }
+    const ScanTotals totals = progress.totals();
+    printSummary(stdout, totals, progress.elapsedSeconds());
+    std::fflush(stdout);
+    if (stopRequested.load()) return 128 + static_cast<int>(stopSignal);
+    if (status != 0) return status;
+    const bool failures = totals.errors > 0 || !walk.missing.empty() || !walk.problems.empty();
+    return failures ? kSomeFilesFailed : 0;
+}
+
+}  // namespace bm7::scan

@@ -1,0 +1,453 @@
+// `brakmoor7 scan` over a tree of recordings made here from the bundled recording, run
+// as a user runs it: what it finds, what it writes, and how it resumes.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "model/detector_harness.h"
+#include "scan_program.h"
+#include "support/scratch_directory.h"
+
+namespace bm7::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFilesHeader =
+    "file,status,duration_s,sample_rate,channels,detections,start_time,time_source,message";
+constexpr const char* kSelectionHeader =
+    "Selection\tView\tChannel\tBegin Time (s)\tEnd Time (s)\tLow Freq (Hz)\tHigh Freq (Hz)\t"
+    "Begin File\tBegin Path\tFile Offset (s)\tBegin Date Time\tSong Ratio\tPeak Level (dB)\tClip";
+
+std::vector<std::int16_t> demo() {
+    static const std::vector<std::int16_t> samples =
+        readWave(std::string(BM7_SOURCE_DIR) + "/data/demo.wav");
+    return samples;
+}
+
+std::vector<std::int16_t> demoPart(double fromS, double toS) {
+    const std::vector<std::int16_t> all = demo();
+    const auto from = static_cast<std::size_t>(fromS * kRate);
+    const auto to = std::min(all.size(), static_cast<std::size_t>(toS * kRate));
+    return {all.begin() + static_cast<long>(from), all.begin() + static_cast<long>(to)};
+}
+
+void writeGuanoWave(const std::string& path, const std::vector<std::int16_t>& samples,
+                    std::string guano) {
+    guano.resize((guano.size() + 3) / 4 * 4, '\n');
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    SF_CHUNK_INFO chunk{};
+    std::snprintf(chunk.id, sizeof chunk.id, "guan");
+    chunk.id_size = 4;
+    chunk.datalen = static_cast<unsigned>(guano.size());
+    chunk.data = guano.data();
+    sf_set_chunk(file, &chunk);
+    sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+}
+
+void writeText(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// Recorder files in nested folders, named in each time pattern, with the faults the
+// field brings: an empty file, a text file named .wav, a recording cut short by a power
+// loss, one too slow to hold the song, and hidden files that must not be scanned.
+void makeTree(const fs::path& root) {
+    for (const char* folder : {"siteA/deep", "siteB", "guano", "siteC", "bad", ".hidden"}) {
+        fs::create_directories(root / folder);
+    }
+    writeWave(root / "siteA/SMM03873_20260512_043000.wav", demo());
+    writeWave(root / "siteA/deep/20260308_015930.wav", demo());  // across the spring change
+    writeWave(root / "siteB/20260512$043100T.wav", demoPart(10, 25));
+    writeWave(root / "siteB/SITE_0_20260512-043200.wav", demoPart(0, 15));
+    writeWave(root / "siteB/6A0B1C2D.wav", demoPart(28, 52));
+    writeGuanoWave(root / "guano/bat.wav", demoPart(40, 52),
+                   "GUANO|Version: 1.0\nTimestamp: 2026-05-12T04:31:07-05:00\n");
+    const std::string stereo = "sox '" + std::string(BM7_SOURCE_DIR) +
+                               "/data/demo.wav' -r 48000 -c 2 '" +
+                               (root / "siteC/stereo48k.flac").string() + "'";
+    ASSERT_EQ(std::system(stereo.c_str()), 0);
+    writeText(root / "bad/empty.wav", "");
+    writeText(root / "bad/notes.wav", "field notes: two singing males at the gate\n");
+    writeWave(root / "bad/cut.wav", demoPart(0, 20));
+    fs::resize_file(root / "bad/cut.wav", 44 + 2 * 300000);  // header still says 20 s
+    std::vector<double> tone(16000);
+    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = 0.2 * std::sin(0.5 * double(i));
+    SF_INFO slow{};
+    slow.samplerate = 8000;
+    slow.channels = 1;
+    slow.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open((root / "bad/slow.wav").c_str(), SFM_WRITE, &slow);
+    sf_write_double(file, tone.data(), static_cast<sf_count_t>(tone.size()));
+    sf_close(file);
+    writeWave(root / ".hidden/x.wav", demo());
+    writeWave(root / "siteA/.x.wav", demo());
+}
+
+const std::vector<std::string> kScanned = {
+    "bad/cut.wav",
+    "bad/empty.wav",
+    "bad/notes.wav",
+    "bad/slow.wav",
+    "guano/bat.wav",
+    "siteA/SMM03873_20260512_043000.wav",
+    "siteA/deep/20260308_015930.wav",
+    "siteB/20260512$043100T.wav",
+    "siteB/6A0B1C2D.wav",
+    "siteB/SITE_0_20260512-043200.wav",
+    "siteC/stereo48k.flac",
+};
+
+// One table, as rows of fields. Handles the quoting of RFC 4180 and tab separation.
+std::vector<std::vector<std::string>> readTable(const std::string& text, char separator) {
+    std::vector<std::vector<std::string>> rows(1);
+    std::string field;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"' && separator == ',') {
+            quoted = true;
+        } else if (c == separator) {
+            rows.back().push_back(field);
+            field.clear();
+        } else if (c == '\n') {
+            rows.back().push_back(field);
+            field.clear();
+            rows.emplace_back();
+        } else {
+            field += c;
+        }
+    }
+    rows.pop_back();
+    return rows;
+}
+
+// Every file below `folder`, by relative path, with its bytes.
+std::map<std::string, std::string> filesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(folder)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            files[fs::relative(entry.path(), folder).generic_string()] = fileText(entry.path());
+        }
+    }
+    return files;
+}
+
+// What a scan leaves that users keep: the tables and the clips, the journal aside.
+std::map<std::string, std::string> outputsOf(const fs::path& out) {
+    std::map<std::string, std::string> outputs = filesBelow(out / "clips");
+    for (const char* table : {"detections.selections.txt", "detections.csv", "files.csv"}) {
+        outputs[table] = fileText(out / table);
+    }
+    return outputs;
+}
+
+// The clips that a run of the program over one file saves, in time order.
+std::vector<std::string> clipsOfInput(const fs::path& recording, const fs::path& folder) {
+    const Finished run = runToEnd({"--input", recording.string(), "--clip-dir", folder.string(),
+                                   "--log-file", (folder / "log.txt").string(), "--stop-file",
+                                   (folder / "stop.txt").string()},
+                                  (folder / "stdout.txt").string());
+    EXPECT_EQ(run.status, 0) << recording << run.err;
+    std::vector<std::string> clips;
+    for (const auto& [name, bytes] : filesBelow(folder)) {
+        if (name.rfind("Dick_", 0) == 0) clips.push_back(bytes);
+    }
+    return clips;
+}
+
+class ScanOfATree : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        scratch_ = new ScratchDirectory;
+        makeTree(tree());
+    }
+    static void TearDownTestSuite() {
+        delete scratch_;
+        scratch_ = nullptr;
+    }
+    static fs::path tree() { return scratch_->path() / "tree"; }
+
+    // A scan of the tree (as given: "<scratch>/tree") into `out` with more options.
+    Finished scan(const fs::path& out, std::vector<std::string> options) {
+        options.insert(options.end(), {"--out", out.string(), tree().string()});
+        options.insert(options.begin(), "scan");
+        return runToEnd(options, (work_.path() / "stdout.txt").string());
+    }
+
+    static ScratchDirectory* scratch_;
+    ScratchDirectory work_;
+};
+
+ScratchDirectory* ScanOfATree::scratch_ = nullptr;
+
+TEST_F(ScanOfATree, ListsEveryRecordingFoundWithItsStatusAndExitsTwoForTheBadOnes) {
+    const fs::path out = work_.path() / "out";
+    const Finished run = scan(out, {"--jobs", "2", "--time-zone", "America/New_York"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    const auto files = readTable(fileText(out / "files.csv"), ',');
+    ASSERT_EQ(files.size(), kScanned.size() + 1);
+    EXPECT_EQ(fileText(out / "files.csv").substr(0, std::string(kFilesHeader).size() + 1),
+              std::string(kFilesHeader) + "\n");
+    std::map<std::string, std::vector<std::string>> byFile;
+    for (std::size_t k = 0; k < kScanned.size(); ++k) {
+        EXPECT_EQ(files[k + 1][0], kScanned[k]);
+        byFile[files[k + 1][0]] = files[k + 1];
+    }
+    for (const char* bad : {"bad/empty.wav", "bad/notes.wav"}) {
+        EXPECT_EQ(byFile[bad][1], "error") << bad;
+        EXPECT_NE(run.err.find((tree() / bad).string() + ": error: "), std::string::npos) << bad;
+    }
+    EXPECT_EQ(byFile["bad/slow.wav"][1], "skipped");
+    EXPECT_NE(byFile["bad/slow.wav"][8].find("cannot hold the song band (4.0-5.5 kHz)"),
+              std::string::npos);
+    EXPECT_EQ(byFile["bad/cut.wav"][1], "ok");
+    EXPECT_EQ(byFile["bad/cut.wav"][2], "13.605442");  // 300000 samples of the 20 s announced
+    EXPECT_NE(byFile["bad/cut.wav"][8].find("holds 13.605 s (300000 frames) of the 20.000 s"),
+              std::string::npos)
+        << byFile["bad/cut.wav"][8];
+    EXPECT_EQ(byFile["siteC/stereo48k.flac"][3], "48000");
+    EXPECT_EQ(byFile["siteC/stereo48k.flac"][4], "2");
+    EXPECT_EQ(byFile["guano/bat.wav"][6], "2026-05-12T04:31:07.000-05:00");
+    EXPECT_EQ(byFile["guano/bat.wav"][7], "guano");
+    EXPECT_EQ(byFile["siteB/6A0B1C2D.wav"][7], "name");
+    EXPECT_EQ(byFile["siteB/20260512$043100T.wav"][6], "2026-05-12T04:31:00.000-04:00");
+    EXPECT_EQ(byFile["siteC/stereo48k.flac"][7], "");
+    EXPECT_NE(run.out.find("Files: 8 ok, 2 with errors, 1 skipped"), std::string::npos) << run.out;
+}
+
+TEST_F(ScanOfATree, FindsInEachRecordingExactlyTheClipsThatTheProgramSavesForIt) {
+    const fs::path out = work_.path() / "out";
+    ASSERT_EQ(scan(out, {"--clips"}).status, 2);
+    const auto rows = readTable(fileText(out / "detections.csv"), ',');
+    ASSERT_GT(rows.size(), 1U);
+    EXPECT_EQ(fileText(out / "detections.csv").substr(0, 64),
+              "file,start_s,end_s,begin_date_time,song_ratio,peak_level_db,clip");
+    std::map<std::string, std::vector<std::string>> scanClips;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        ASSERT_FALSE(rows[r][6].empty()) << rows[r][0];
+        scanClips[rows[r][0]].push_back(fileText(out / rows[r][6]));
+    }
+    for (const std::string& file : kScanned) {
+        if (file == "bad/empty.wav" || file == "bad/notes.wav" || file == "bad/slow.wav") continue;
+        const fs::path folder = work_.path() / "input" / file;
+        fs::create_directories(folder);
+        const std::vector<std::string> expected = clipsOfInput(tree() / file, folder);
+        EXPECT_EQ(scanClips[file].size(), expected.size()) << file;
+        EXPECT_TRUE(scanClips[file] == expected) << file << ": the clips' audio differs";
+    }
+    EXPECT_EQ(scanClips["siteA/SMM03873_20260512_043000.wav"].size(), 5U);
+}
+
+TEST_F(ScanOfATree, PlacesEveryFileEndToEndAndGivesLocalDateTimesAcrossTheSpringChange) {
+    const fs::path out = work_.path() / "out";
+    ASSERT_EQ(scan(out, {"--time-zone", "America/New_York"}).status, 2);
+    const std::string selections = fileText(out / "detections.selections.txt");
+    EXPECT_EQ(selections.substr(0, selections.find('\n')), kSelectionHeader);
+    const auto files = readTable(fileText(out / "files.csv"), ',');
+    std::map<std::string, double> filesBefore;  // seconds of every earlier file
+    double sum = 0.0;
+    for (std::size_t k = 1; k < files.size(); ++k) {
+        filesBefore[files[k][0]] = sum;
+        sum += files[k][2].empty() ? 0.0 : std::stod(files[k][2]);
+    }
+    const auto rows = readTable(selections, '\t');
+    std::vector<std::string> daylightChange;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        const std::string file = fs::relative(rows[r][8], tree()).generic_string();
+        EXPECT_EQ(rows[r][0], std::to_string(r));
+        EXPECT_NEAR(std::stod(rows[r][3]), filesBefore[file] + std::stod(rows[r][9]), 2e-6);
+        if (file == "siteA/deep/20260308_015930.wav") daylightChange.push_back(rows[r][10]);
+    }
+    ASSERT_EQ(daylightChange.size(), 5U);
+    EXPECT_EQ(daylightChange.front(), "2026-03-08T01:59:32.779-05:00");
+    EXPECT_EQ(daylightChange.back(), "2026-03-08T03:00:13.779-04:00");
+}
+
+TEST_F(ScanOfATree, GivesByteIdenticalOutputsOnOneJobAndOnFour) {
+    const fs::path one = work_.path() / "one";
+    const fs::path four = work_.path() / "four";
+    ASSERT_EQ(scan(one, {"--jobs", "1", "--clips"}).status, 2);
+    ASSERT_EQ(scan(four, {"--jobs", "4", "--clips"}).status, 2);
+    const auto outputs = outputsOf(one);
+    EXPECT_GT(outputs.size(), 20U);
+    EXPECT_TRUE(outputs == outputsOf(four));
+}
+
+// The per-file lines of a scan's error stream: the recordings it analysed.
+std::set<std::string> analysedIn(const std::string& errors) {
+    std::set<std::string> analysed;
+    std::istringstream lines(errors);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("[", 0) == 0) analysed.insert(line.substr(line.find(' ') + 1));
+    }
+    return analysed;
+}
+
+TEST_F(ScanOfATree, ResumesAKilledScanWithoutRedoingFinishedFilesAndRedoesATouchedOne) {
+    const fs::path reference = work_.path() / "reference";
+    ASSERT_EQ(scan(reference, {"--jobs", "1", "--clips"}).status, 2);
+
+    const fs::path out = work_.path() / "out";
+    const std::vector<std::string> arguments = {"scan",        "--jobs", "1", "--clips", "--out",
+                                                out.string(), tree().string()};
+    std::string killedErrors;
+    {
+        Child killed(arguments);
+        std::string line;
+        while (killed.readLine(line) && line.rfind("[", 0) != 0) continue;
+        killed.signal(SIGKILL);
+        killedErrors = line + "\n";
+        while (killed.readLine(line)) killedErrors += line + "\n";
+        EXPECT_EQ(killed.wait(), 128 + SIGKILL);
+    }
+    const std::set<std::string> before = analysedIn(killedErrors);
+    ASSERT_GE(before.size(), 1U);
+    ASSERT_LT(before.size(), kScanned.size()) << "the scan ended before it was killed";
+
+    const Finished resumed = runToEnd(arguments, (work_.path() / "stdout.txt").string());
+    EXPECT_EQ(resumed.status, 2) << resumed.err;
+    const std::set<std::string> after = analysedIn(resumed.err);
+    EXPECT_EQ(before.size() + after.size(), kScanned.size()) << killedErrors << resumed.err;
+    for (const std::string& line : after) EXPECT_EQ(before.count(line), 0U) << line;
+    EXPECT_TRUE(outputsOf(out) == outputsOf(reference));
+
+    const fs::path touched = tree() / "siteB/6A0B1C2D.wav";
+    fs::last_write_time(touched, fs::last_write_time(touched) + std::chrono::seconds(5));
+    const Finished again = runToEnd(arguments, (work_.path() / "stdout.txt").string());
+    const std::set<std::string> redone = analysedIn(again.err);
+    ASSERT_EQ(redone.size(), 1U) << again.err;
+    EXPECT_EQ(redone.begin()->rfind(touched.string() + ": ok", 0), 0U) << *redone.begin();
+    EXPECT_TRUE(outputsOf(out) == outputsOf(reference));
+}
+
+TEST_F(ScanOfATree, StopsOnSigtermWithStatus143AndTablesOfTheFilesFinished) {
+    const fs::path out = work_.path() / "out";
+    Child stopped({"scan", "--jobs", "1", "--out", out.string(), tree().string()});
+    std::string line;
+    while (stopped.readLine(line) && line.rfind("[", 0) != 0) continue;
+    stopped.signal(SIGTERM);
+    std::string errors = line + "\n";
+    while (stopped.readLine(line)) errors += line + "\n";
+    EXPECT_EQ(stopped.wait(), 143);
+    const auto files = readTable(fileText(out / "files.csv"), ',');
+    EXPECT_EQ(files.size() - 1, analysedIn(errors).size()) << errors;
+    EXPECT_LT(files.size() - 1, kScanned.size());
+}
+
+TEST(ScanCommandLine, RefusesWhatCannotRunWithStatusOneAndHelpsWithEveryOption) {
+    const ScratchDirectory scratch;
+    const std::string output = scratch / "stdout.txt";
+    const std::vector<std::vector<std::string>> refused = {
+        {"scan"},
+        {"scan", "--frobnicate", "."},
+        {"scan", "--jobs", "0", "."},
+        {"scan", "--shard", "3/2", "."},
+        {"scan", "--stamp", "stream", "."},
+        {"scan", "--time-zone", "Mars/Olympus_Mons", "."},
+        {"scan", "--out", scratch / "out", scratch / "nowhere", scratch / "nothing"},
+    };
+    for (const auto& arguments : refused) {
+        const Finished run = runToEnd(arguments, output);
+        EXPECT_EQ(run.status, 1) << arguments[1];
+        EXPECT_EQ(run.err.rfind("brakmoor7 scan: ", 0), 0U) << run.err;
+    }
+    const Finished help = runToEnd({"scan", "--help"}, output);
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--out DIR", "--jobs N", "--channel N", "--clips", "--clip-format",
+                               "--prefix", "--stamp", "--time-zone", "--force", "--quiet",
+                               "--shard K/N", "--help"}) {
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+    }
+}
+
+// Song notes close enough together that the clip gate stays open for seconds.
+TEST(ScanOfALongBout, GivesTheWholeRunInTheTableWhileTheClipKeepsItsWindow) {
+    const ScratchDirectory scratch;
+    std::vector<double> signal = quietNoise(12 * kRate, 11);
+    for (double t = 2.0; t < 8.0; t += 0.3) addPulsedNote(signal, t, 0.15, 4700, 67, 0.25);
+    fs::create_directories(scratch.path() / "in");
+    writeWave(scratch / "in/bout.wav", toPcm(signal));
+    const fs::path out = scratch.path() / "out";
+    const Finished run = runToEnd({"scan", "--clips", "--out", out.string(), scratch / "in"},
+                                  scratch / "stdout.txt");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto rows = readTable(fileText(out / "detections.csv"), ',');
+    const auto longest = std::max_element(rows.begin() + 1, rows.end(), [](auto& a, auto& b) {
+        return std::stod(a[2]) - std::stod(a[1]) < std::stod(b[2]) - std::stod(b[1]);
+    });
+    ASSERT_NE(longest, rows.end());
+    EXPECT_GT(std::stod((*longest)[2]) - std::stod((*longest)[1]), 3.0);
+    // The clip keeps what of the run lies in the window of the frame it ends in.
+    const std::size_t clipSamples = readWave(out / (*longest)[6]).size();
+    EXPECT_GT(clipSamples, 32768U - 8192U);
+    EXPECT_LE(clipSamples, 32768U);
+}
+
+TEST(ScanOfAFolderHoldingItsOutput, NeverTakesItsOwnClipsForRecordings) {
+    const ScratchDirectory scratch;
+    writeWave(scratch / "SMM03873_20260512_043000.wav", demo());
+    const std::vector<std::string> arguments = {"scan", "--clips", "--out", scratch / "out",
+                                                scratch.path().string()};
+    ASSERT_EQ(runToEnd(arguments, scratch / "stdout.txt").status, 0);
+    const std::string files = fileText(scratch.path() / "out/files.csv");
+    const Finished again = runToEnd(arguments, scratch / "stdout.txt");
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(fileText(scratch.path() / "out/files.csv"), files);
+    EXPECT_EQ(std::count(files.begin(), files.end(), '\n'), 2);
+}
+
+TEST(ScanOfALongRecording, StreamsTwoHoursInFlatMemory) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers' own memory hides the scan's";
+#endif
+    const ScratchDirectory scratch;
+    // Two hours of silence as a sparse file: the header of a 16-bit mono file at the
+    // model's rate, then zeros the file system need not store.
+    const fs::path recording = scratch.path() / "in/two-hours.wav";
+    fs::create_directories(recording.parent_path());
+    writeWave(recording, std::vector<std::int16_t>(2, 0));
+    const std::uintmax_t samples = 2ULL * 3600 * kRate;
+    std::string header = fileText(recording).substr(0, 44);
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (int b = 0; b < 4; ++b) header[at + b] = static_cast<char>(value >> (8 * b));
+    };
+    put32(4, static_cast<std::uint32_t>(36 + 2 * samples));
+    put32(40, static_cast<std::uint32_t>(2 * samples));
+    writeText(recording, header);
+    fs::resize_file(recording, 44 + 2 * samples);
+    const Finished run = runToEnd(
+        {"scan", "--quiet", "--out", scratch / "out", recording.parent_path()}, scratch / "stdout");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Audio: 2.000 hours"), std::string::npos) << run.out;
+    EXPECT_LT(run.peakKilobytes, 64 * 1024);
+}
+
+}  // namespace
+}  // namespace bm7::testing
