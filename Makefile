@@ -14,9 +14,10 @@ FUZZ_TARGETS := start_time_fuzz audio_file_fuzz
 
 # Debian packages the build, the tests and the demo need.
 PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
-            libbenchmark-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
+            libbenchmark-dev libfftw3-dev portaudio19-dev libsndfile1-dev libsoxr-dev \
             pulseaudio pulseaudio-utils libasound2-plugins sox python3 libsystemd-dev \
-            libhowardhinnant-date-dev tzdata clang libclang-rt-14-dev
+            libhowardhinnant-date-dev tzdata clang libclang-rt-14-dev \
+            slurmctld slurmd slurm-client munge
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 

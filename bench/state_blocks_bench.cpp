@@ -73,6 +73,27 @@ void BM_Integrate(benchmark::State& state) {
     const double frame = static_cast<double>(state.range(0));
     runBlock(state, registerIntegrate, {frame, 0, double(state.range(1)), 1, 1, 0}, powerInput);
 }
+// The model's energy and envelope sums, one after the other or side by side.
+void BM_IntegratePair(benchmark::State& state) {
+    const bool together = state.range(0) != 0;
+    BlockHarness energy(registerIntegrate, {frameLength, 0, 1103, 1, 1, 0});
+    BlockHarness envelope(registerIntegrate, {frameLength, 0, 100, 1, 1, 0});
+    for (BlockHarness* block : {&energy, &envelope}) {
+        block->initializeConditions();
+        powerInput(*block);
+    }
+    for (auto _ : state) {
+        if (together) {
+            integrateOutputsTogether(energy.record(), envelope.record());
+        } else {
+            callOutputs(energy.record(), 0);
+            callOutputs(envelope.record(), 0);
+        }
+        callUpdate(energy.record(), 0);
+        callUpdate(envelope.record(), 0);
+        benchmark::ClobberMemory();
+    }
+}
 void BM_Delay(benchmark::State& state) {
     runBlock(state, registerDelay, {frameLength, double(state.range(0)), 1, double(state.range(1))},
              powerInput);
@@ -97,6 +118,7 @@ BENCHMARK(BM_CounterPulseExtender);
 // Frame length, window length: the detector's smoother, the envelope, a modulation band.
 BENCHMARK(BM_Integrate)->Args({frameLength, 1103})->Args({frameLength, 100})->Args({128, 310});
 // Delay, layout flag: band power, peak detector, edge detect, clip audio.
+BENCHMARK(BM_IntegratePair)->Arg(0)->Arg(1);
 BENCHMARK(BM_Delay)->Args({10000, 1})->Args({441, 0})->Args({1, 1})->Args({15000, 0});
 BENCHMARK(BM_PulseLimitedFlipFlop);
 BENCHMARK(BM_GatedShiftRegister);

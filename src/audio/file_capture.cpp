@@ -72,6 +72,9 @@ int FileCapture::queue(CaptureBuffer* buffer) {
         ++queuedCount_;
         wakeBatch_ = std::clamp(preparedCount_ / 2, 1, kLargestWakeBatch);
         if (!realtime_ && queuedCount_ < wakeBatch_) return kCaptureOk;
+        // A paced worker that holds a buffer sleeps until that buffer's time comes; woken
+        // now it would only go back to sleep, at the cost of a second wake-up per frame.
+        if (realtime_ && !awaitingBuffer_) return kCaptureOk;
     }
     workReady_.notify_one();
     return kCaptureOk;
@@ -171,7 +174,9 @@ bool FileCapture::waitForBuffer(std::unique_lock<std::mutex>& hold) {
         }
         return !stopping_;
     }
+    awaitingBuffer_ = true;
     workReady_.wait(hold, [&] { return stopping_ || (queueHead_ != nullptr && !ended_); });
+    awaitingBuffer_ = false;
     if (stopping_) return false;
     const std::uint64_t frames = queueHead_->bufferLength / format_.blockAlign;
     const std::chrono::duration<double> recorded(static_cast<double>(framesDelivered_ + frames) /

@@ -71,8 +71,9 @@ private:
     CaptureBuffer* queueHead_ = nullptr;
     CaptureBuffer* queueTail_ = nullptr;
     int queuedCount_ = 0;
-    int wakeBatch_ = 1;      // queued buffers that wake an idle unpaced worker
-    bool draining_ = false;  // the worker has not yet found the queue empty since waking
+    int wakeBatch_ = 1;            // queued buffers that wake an idle unpaced worker
+    bool draining_ = false;        // the worker has not yet found the queue empty since waking
+    bool awaitingBuffer_ = false;  // a paced worker waits for a queued buffer
     bool stopping_ = false;
     bool ended_ = false;
     std::thread worker_;

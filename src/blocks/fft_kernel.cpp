@@ -5,21 +5,28 @@
 #include <utility>
 #include <vector>
 
-#include "driver/frame_loop.h"
+#include "blocks/fft_passes.h"
 
 namespace bm7 {
 namespace {
 
 constexpr int kLargestOrder = 30;
 
+int reverseBits(int value, int bits) {
+    int reversed = 0;
+    for (int b = 0; b < bits; ++b, value >>= 1) reversed = (reversed << 1) | (value & 1);
+    return reversed;
+}
+
 // Everything one transform size needs, immutable once built: the twiddles of every
 // stage, stage after stage (the stage of span L holds cos and sin of g * (2*pi / L) for
 // its L/2 groups, computed with exactly the expression the per-group evaluation uses,
-// so a table lookup changes no bit), and the pairs the bit reversal exchanges.
+// so a table lookup changes no bit), and what the bit reversal exchanges.
 struct TwiddleTable {
     std::vector<double> cosines;
     std::vector<double> sines;
-    std::vector<int> swapPairs;  // position, partner, position, partner, ...
+    std::vector<int> swapPairs;  // below 64 points: position, partner, position, partner, ...
+    std::vector<int> tilePairs;  // from 64 points: tile, partner tile, ... (each pair once)
 
     explicit TwiddleTable(int order) {
         const int pointCount = 1 << order;
@@ -33,16 +40,32 @@ struct TwiddleTable {
                 sines.push_back(std::sin(angle));
             }
         }
-        listSwaps(pointCount);
+        if (pointCount >= fft::kSmallestTiledSize) {
+            listTiles(order);
+        } else {
+            listSwaps(pointCount);
+        }
+    }
+
+    void listTiles(int order) {
+        const int middleBits = order - 2 * fft::kTileBits;
+        for (int tile = 0; tile < (1 << middleBits); ++tile) {
+            const int partner = reverseBits(tile, middleBits);
+            if (tile > partner) continue;
+            tilePairs.push_back(tile);
+            tilePairs.push_back(partner);
+        }
     }
 
     // Gold-Rader bit reversal, positions counted from 1; each pair is exchanged once,
     // and no position belongs to two pairs, so the exchanges may run in any order.
     void listSwaps(int pointCount) {
-        std::vector<int> partner(static_cast<std::size_t>(pointCount));
         int j = 1;
         for (int i = 1; i <= pointCount; ++i) {
-            partner[static_cast<std::size_t>(i - 1)] = j - 1;
+            if (i < j) {
+                swapPairs.push_back(i - 1);
+                swapPairs.push_back(j - 1);
+            }
             int k = pointCount / 2;
             while (k < j && k > 0) {
                 j -= k;
@@ -50,31 +73,6 @@ struct TwiddleTable {
             }
             j += k;
         }
-        visitCacheFriendly(pointCount, [&](int position) {
-            const int other = partner[static_cast<std::size_t>(position)];
-            if (position < other) {
-                swapPairs.push_back(position);
-                swapPairs.push_back(other);
-            }
-        });
-    }
-
-    // Visits every position so that each run of 64 exchanges touches only 8 cache lines
-    // on either side: the position's top and bottom three bits vary fastest, and a
-    // reversed position has them the other way round, so both sides use whole lines.
-    template <typename Visit>
-    static void visitCacheFriendly(int pointCount, Visit visit) {
-        constexpr int kLineBits = 3;
-        constexpr int kLine = 1 << kLineBits;
-        if (pointCount < kLine * kLine) {
-            for (int position = 0; position < pointCount; ++position) visit(position);
-            return;
-        }
-        const int middleCount = pointCount / (kLine * kLine);
-        for (int middle = 0; middle < middleCount; ++middle)
-            for (int top = 0; top < kLine; ++top)
-                for (int bottom = 0; bottom < kLine; ++bottom)
-                    visit((top * middleCount + middle) * kLine + bottom);
     }
 };
 
@@ -137,10 +135,6 @@ constexpr auto kForwardRotations =
 constexpr auto kInverseRotations =
     makeRotationGetters<false>(std::make_integer_sequence<int, kLargestOrder + 1>{});
 
-// Blocks of up to this many points (16 KB of real and imaginary parts) stay in the
-// first-level cache while all their remaining stages run.
-constexpr int kCacheResidentSpan = 1024;
-
 // The stage count is the binary exponent of the size: n = f * 2^e with 0.5 <= f < 1.
 int stageCount(int pointCount) {
     int exponent = 0;
@@ -148,147 +142,47 @@ int stageCount(int pointCount) {
     return exponent - 1;
 }
 
-// Where the twiddles of one stage sit in a table: spans n, n/2, ... follow each other,
-// so the stage of span L starts after n - L entries.
-struct Stages {
-    const double* cosines;
-    const double* sines;
-    int pointCount;
-    const double* cosinesOf(int span) const { return cosines + (pointCount - span); }
-    const double* sinesOf(int span) const { return sines + (pointCount - span); }
-};
-
-// The butterflies of one block of a stage; top and bottom halves never overlap.
-BM7_FRAME_LOOP void butterflyBlock(double* __restrict topRe, double* __restrict topIm,
-                                   double* __restrict bottomRe, double* __restrict bottomIm,
-                                   const double* __restrict cosines, const double* __restrict sines,
-                                   int half) {
-    for (int g = 0; g < half; ++g) {
-        const double dr = topRe[g] - bottomRe[g];
-        const double di = topIm[g] - bottomIm[g];
-        topRe[g] = topRe[g] + bottomRe[g];
-        topIm[g] = topIm[g] + bottomIm[g];
-        bottomRe[g] = dr * cosines[g] + di * sines[g];
-        bottomIm[g] = di * cosines[g] - dr * sines[g];
-    }
-}
-
-// One butterfly on values held in registers: (top, bottom) becomes (top + bottom,
-// (top - bottom) * e^(-ia)) with c = cos a and s = sin a.
-inline void butterflyValues(double& topRe, double& topIm, double& bottomRe, double& bottomIm,
-                            double c, double s) {
-    const double dr = topRe - bottomRe;
-    const double di = topIm - bottomIm;
-    topRe = topRe + bottomRe;
-    topIm = topIm + bottomIm;
-    bottomRe = dr * c + di * s;
-    bottomIm = di * c - dr * s;
-}
-
-// Two stages at once on one block of span L, quarter q = L/4: the butterflies of span L
-// on the pairs (g, g + 2q) and (g + q, g + 3q), then those of span L/2 on (g, g + q)
-// and (g + 2q, g + 3q). Every value goes through the same operations as stage by stage,
-// but is loaded and stored once instead of twice.
-BM7_FRAME_LOOP void twoStageBlock(double* __restrict re0, double* __restrict re1,
-                                  double* __restrict re2, double* __restrict re3,
-                                  double* __restrict im0, double* __restrict im1,
-                                  double* __restrict im2, double* __restrict im3,
-                                  const double* __restrict cosines, const double* __restrict sines,
-                                  const double* __restrict halfCosines,
-                                  const double* __restrict halfSines, int quarter) {
-    for (int g = 0; g < quarter; ++g) {
-        double r0 = re0[g], r1 = re1[g], r2 = re2[g], r3 = re3[g];
-        double i0 = im0[g], i1 = im1[g], i2 = im2[g], i3 = im3[g];
-        butterflyValues(r0, i0, r2, i2, cosines[g], sines[g]);
-        butterflyValues(r1, i1, r3, i3, cosines[quarter + g], sines[quarter + g]);
-        butterflyValues(r0, i0, r1, i1, halfCosines[g], halfSines[g]);
-        butterflyValues(r2, i2, r3, i3, halfCosines[g], halfSines[g]);
-        re0[g] = r0, re1[g] = r1, re2[g] = r2, re3[g] = r3;
-        im0[g] = i0, im1[g] = i1, im2[g] = i2, im3[g] = i3;
-    }
-}
-
-// The stages of spans `span` and span/2 over the one block at re and im.
-void twoStages(double* re, double* im, int span, const Stages& stages) {
-    const int quarter = span / 4;
-    twoStageBlock(re, re + quarter, re + 2 * quarter, re + 3 * quarter, im, im + quarter,
-                  im + 2 * quarter, im + 3 * quarter, stages.cosinesOf(span), stages.sinesOf(span),
-                  stages.cosinesOf(span / 2), stages.sinesOf(span / 2), quarter);
-}
-
-// One butterfly on the pair (p, q) with the twiddle (c, s).
-inline void butterfly(double* re, double* im, int p, int q, double c, double s) {
-    const double dr = re[p] - re[q];
-    const double di = im[p] - im[q];
-    re[p] = re[p] + re[q];
-    im[p] = im[p] + im[q];
-    re[q] = dr * c + di * s;
-    im[q] = di * c - dr * s;
-}
-
-// The two last stages (spans 4 and 2) together, four points at a time, so the array is
-// walked once for both instead of once per stage with blocks of one or two butterflies.
-BM7_FRAME_LOOP void lastTwoStages(double* __restrict re, double* __restrict im, int pointCount,
-                                  const double* __restrict cosines4,
-                                  const double* __restrict sines4,
-                                  const double* __restrict cosines2,
-                                  const double* __restrict sines2) {
-    const double c0 = cosines4[0], s0 = sines4[0], c1 = cosines4[1], s1 = sines4[1];
-    const double c = cosines2[0], s = sines2[0];
-    for (int p = 0; p < pointCount; p += 4) {
-        double r0 = re[p], r1 = re[p + 1], r2 = re[p + 2], r3 = re[p + 3];
-        double i0 = im[p], i1 = im[p + 1], i2 = im[p + 2], i3 = im[p + 3];
-        butterflyValues(r0, i0, r2, i2, c0, s0);
-        butterflyValues(r1, i1, r3, i3, c1, s1);
-        butterflyValues(r0, i0, r1, i1, c, s);
-        butterflyValues(r2, i2, r3, i3, c, s);
-        re[p] = r0, re[p + 1] = r1, re[p + 2] = r2, re[p + 3] = r3;
-        im[p] = i0, im[p + 1] = i1, im[p + 2] = i2, im[p + 3] = i3;
-    }
-}
-
-// All stages from `span` down, over `count` points that form whole blocks of that span:
-// two at a time while both lie above the last two, which go together four points at a
-// time.
-void stagesBreadthFirst(double* re, double* im, int count, int span, const Stages& stages) {
-    while (span > 4) {
-        if (span >= 16) {
-            for (int top = 0; top < count; top += span) twoStages(re + top, im + top, span, stages);
-            span /= 4;
-            continue;
-        }
-        const int half = span / 2;
-        for (int top = 0; top < count; top += span)
-            butterflyBlock(re + top, im + top, re + top + half, im + top + half,
-                           stages.cosinesOf(span), stages.sinesOf(span), half);
-        span /= 2;
-    }
-    if (span == 4) {
-        lastTwoStages(re, im, count, stages.cosinesOf(4), stages.sinesOf(4), stages.cosinesOf(2),
-                      stages.sinesOf(2));
-    } else {
-        butterfly(re, im, 0, 1, stages.cosinesOf(2)[0], stages.sinesOf(2)[0]);
-    }
-}
-
-// Each butterfly of a decimation-in-frequency stage reads only what the previous stage
-// wrote into its own block, so after two stages the four quarters are independent
-// transforms; finishing one quarter before the next keeps it in cache once it fits.
-void stagesDepthFirst(double* re, double* im, int span, const Stages& stages) {
-    if (span <= kCacheResidentSpan) {
-        stagesBreadthFirst(re, im, span, span, stages);
-        return;
-    }
-    twoStages(re, im, span, stages);
-    const int quarter = span / 4;
-    for (int top = 0; top < span; top += quarter)
-        stagesDepthFirst(re + top, im + top, quarter, stages);
-}
-
 void swapPositions(double* values, const std::vector<int>& swapPairs) {
     const int* pair = swapPairs.data();
     const int* end = pair + swapPairs.size();
     for (; pair != end; pair += 2) std::swap(values[pair[0]], values[pair[1]]);
+}
+
+const fft::Passes& passesFor(InstructionSet set) {
+    switch (set) {
+    case InstructionSet::kAvx512:
+        return fft::kAvx512Passes;
+    case InstructionSet::kAvx2:
+        return fft::kAvx2Passes;
+    case InstructionSet::kBaseline:
+        break;
+    }
+    return fft::kBaselinePasses;
+}
+
+InstructionSet widestAvailable() {
+    for (InstructionSet set : {InstructionSet::kAvx512, InstructionSet::kAvx2})
+        if (processorHas(set)) return set;
+    return InstructionSet::kBaseline;
+}
+
+void transform(double* re, double* im, int pointCount, const fft::Passes& passes) {
+    // Any other size would index past the arrays or the table.
+    if (!isFftSize(pointCount)) return;
+    const int stages = stageCount(pointCount);
+    if (stages == 0) return;
+    const TwiddleTable& table = kTableGetters[static_cast<std::size_t>(stages)]();
+    // Butterflies are visited block by block over contiguous memory rather than group
+    // by group; each touches only its own pair, so the order changes no result.
+    const fft::StageTwiddles twiddles{table.cosines.data(), table.sines.data(), pointCount};
+    if (pointCount >= fft::kSmallestTiledSize) {
+        passes.stagesInTiles(re, im, pointCount, twiddles, table.tilePairs.data(),
+                             static_cast<int>(table.tilePairs.size() / 2));
+        return;
+    }
+    passes.stages(re, im, pointCount, twiddles);
+    swapPositions(re, table.swapPairs);
+    swapPositions(im, table.swapPairs);
 }
 
 }  // namespace
@@ -315,18 +209,26 @@ RotationTable rotations(int frameLength, bool forward) {
     return {sequence.cosines.data(), sequence.sines.data()};
 }
 
+bool processorHas(InstructionSet set) {
+    switch (set) {
+    case InstructionSet::kAvx512:
+        return __builtin_cpu_supports("avx512f") != 0;
+    case InstructionSet::kAvx2:
+        return __builtin_cpu_supports("avx2") != 0;
+    case InstructionSet::kBaseline:
+        break;
+    }
+    return true;
+}
+
 void complexFft(double* re, double* im, int pointCount) {
-    // Any other size would index past the arrays or the table.
-    if (!isFftSize(pointCount)) return;
-    const int stages = stageCount(pointCount);
-    if (stages == 0) return;
-    const TwiddleTable& table = kTableGetters[static_cast<std::size_t>(stages)]();
-    // Butterflies are visited block by block over contiguous memory rather than group
-    // by group; each touches only its own pair, so the order changes no result.
-    stagesDepthFirst(re, im, pointCount,
-                     Stages{table.cosines.data(), table.sines.data(), pointCount});
-    swapPositions(re, table.swapPairs);
-    swapPositions(im, table.swapPairs);
+    // Chosen once; every thread's transforms then use the same passes.
+    static const fft::Passes& passes = passesFor(widestAvailable());
+    transform(re, im, pointCount, passes);
+}
+
+void complexFftUsing(InstructionSet set, double* re, double* im, int pointCount) {
+    if (processorHas(set)) transform(re, im, pointCount, passesFor(set));
 }
 
 }  // namespace bm7

@@ -13,10 +13,19 @@ bool isFftSize(long long pointCount);
 // that must not allocate during a step prepare their sizes beforehand.
 void prepareComplexFft(int pointCount);
 
+// The instruction sets the kernel's passes are built for. complexFft uses the widest the
+// processor has; each gives exactly the same bits.
+enum class InstructionSet { kBaseline, kAvx2, kAvx512 };
+bool processorHas(InstructionSet set);
+
 // Replaces re + i*im (pointCount points) by its forward DFT, X[k] = sum over t of
 // x[t] * exp(-2*pi*i*k*t/pointCount), without scaling. Leaves the arrays as they are
 // unless isFftSize(pointCount).
 void complexFft(double* re, double* im, int pointCount);
+
+// complexFft with the passes built for `set`, so that tests can hold each build to the
+// same bits; does nothing if the processor lacks the set.
+void complexFftUsing(InstructionSet set, double* re, double* im, int pointCount);
 
 // The twiddles the real transforms' split steps use: starting from (1, 0), each is the
 // previous one rotated by theta = atan(1) * (forward ? -8 : 8) / frameLength through

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "driver/frame_loop.h"
 #include "files/clip_name.h"
 #include "files/clip_writers.h"
 #include "files/file_guard.h"
@@ -141,7 +142,7 @@ void initializeConditions(BlockRecord* block) {
 
 void update(BlockRecord* block, int) {
     saveFinishedClips(*block, stdout, std::time(nullptr));
-    ++block->integerWork[0];
+    countFrameWithoutClips(*block);
 }
 
 void terminate(BlockRecord* block) {
@@ -173,6 +174,35 @@ bool nextFinishedRun(const double* const* enable, int windowLength, int newest, 
     if (end == windowLength) return false;
     run = {first, end};
     return true;
+}
+
+namespace {
+
+// Looked at in every frame, so the scan goes through blocks of a fixed length that the
+// compiler handles several samples at a time: a fall is an on sample followed by an off one.
+constexpr int kFallScanBlock = 256;
+
+BM7_FRAME_LOOP bool fallsInBlock(const double* __restrict previous,
+                                 const double* __restrict frame) {
+    long falls = 0;
+    for (int j = 0; j < kFallScanBlock; ++j) falls |= isOn(previous[j]) & !isOn(frame[j]);
+    return falls != 0;
+}
+
+}  // namespace
+
+bool runEndsInFrame(double before, const double* frame, int length) {
+    if (length <= 0) return false;
+    bool falls = isOn(before) && !isOn(frame[0]);
+    int i = 1;
+    for (; i + kFallScanBlock <= length && !falls; i += kFallScanBlock)
+        falls = fallsInBlock(frame + i - 1, frame + i);
+    for (; i < length && !falls; ++i) falls = isOn(frame[i - 1]) && !isOn(frame[i]);
+    return falls;
+}
+
+void countFrameWithoutClips(BlockRecord& block) {
+    ++block.integerWork[0];
 }
 
 void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now) {

@@ -63,6 +63,14 @@ int runStart(const double* const* enable, int index);
 bool nextFinishedRun(const double* const* enable, int windowLength, int newest, int from,
                      ClipRange& run);
 
+// Whether a run of enable samples ends in a frame of `length` samples, given the last
+// sample before it: the only frames in which an update saves anything.
+bool runEndsInFrame(double before, const double* frame, int length);
+
+// The update of a frame in which no run ends (runEndsInFrame is false): counts the frame
+// and reads neither window, so the caller need not have built them.
+void countFrameWithoutClips(BlockRecord& block);
+
 // Saves every run that ends in the newest frame, announcing each file on `announce`
 // and reporting failures through the error status; the stamp clock reads `now`. With
 // the run's FileGuard (file_guard.h), a clip that finds no room on the disk is given up

@@ -11,8 +11,10 @@
 #include "driver/frame_loop.h"
 #include "driver/nonfinite.h"
 #include "files/clip_retention.h"
+#include "files/clip_save.h"
 #include "files/start_checks.h"
 #include "files/stop_file.h"
+#include "model/integrate.h"
 
 namespace bm7::detector {
 
@@ -228,8 +230,8 @@ void DetectorModel::layOutSignals() {
           &s.detectionOnset, &s.oldestOnsetTime, &s.valveOpen, &s.clipGate, &s.delayedAudio}) {
         carve.take(*slot, F);
     }
-    carve.take(s.clipAudioWindow, 32768);
-    carve.take(s.clipGateWindow, 32768);
+    carve.take(s.clipAudioWindow, kClipWindowLength);
+    carve.take(s.clipGateWindow, kClipWindowLength);
     carve.take(s.frameEnergySum, 1);
     carve.take(s.hourlyBlock, kLevelBlock);
     carve.take(s.hourlyLevelDb, 1);
@@ -369,6 +371,8 @@ void DetectorModel::start() {
     for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave, kToLogFile}) {
         callInitializeConditions(child(index));
     }
+    lastClipGate_ = 0.0;  // the gate window's history starts as zeros
+    clipRunEnds_ = false;
     callStart(child(kWaveIn));
     tracker_.reset();
     modes_[0] = 0;
@@ -394,9 +398,15 @@ void DetectorModel::outputs(int task) {
     if (runsAt(baseRate)) writeLevel();
     if (runsAt(hourlyRate)) computeHourlyLevel();
     if (runsAt(baseRate)) {
-        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave}) {
-            callOutputs(child(index), task);
+        // Clip & Save reads its two windows only in a frame where a gate run ends, and
+        // rebuilding them every frame would cost more than all the model's other copies.
+        callOutputs(child(kClipDelay), task);
+        clipRunEnds_ = runEndsInFrame(lastClipGate_, s.clipGate, kFrameLength);
+        if (clipRunEnds_) {
+            callOutputs(child(kClipAudioFifo), task);
+            callOutputs(child(kClipGateFifo), task);
         }
+        callOutputs(child(kClipSave), task);
     }
     if (runsAt(checkRate)) callOutputs(child(kFileExist), task);
     if (runsAt(hourlyRate)) callOutputs(child(kToLogFile), task);
@@ -427,7 +437,9 @@ void DetectorModel::runDetectorChain(int task) {
     callOutputs(child(kBandIfft), task);
     squareFrame(s.band.inverse + F, s.bandPower);
     callOutputs(child(kPowerDelay), task);
-    callOutputs(child(kEnergyIntegrate), task);
+    // The envelope belongs to the recognizer, but its input is ready here, and its
+    // running sum goes faster beside the energy's than after it.
+    integrateOutputsTogether(child(kEnergyIntegrate), child(kEnvelopeIntegrate));
     addBias(currentEnergyBias, s.smoothedEnergy, s.currentEnergy);
     callOutputs(child(kPeakDelay), task);
     detectFall(s.currentEnergy, s.pastEnergy, s.fallDetected);
@@ -468,7 +480,6 @@ void DetectorModel::runModulationFilter(int firstChild, ModulationSignals& m,
 
 void DetectorModel::runRecognizer(int task) {
     Signals& s = signals_;
-    callOutputs(child(kEnvelopeIntegrate), task);
     callOutputs(child(kStage1Downsample), task);
     runFilterBank(kStage1Branches, s.stage1, spectra_.stage1, task);
     // The branch sums keep the accumulation order the filter bank was tuned with.
@@ -551,9 +562,14 @@ void DetectorModel::update(int task) {
         for (int index : {kWideIntegrate, kFlipFlop, kPulseExtend, kEdgeDelay}) {
             callUpdate(child(index), task);
         }
-        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo, kClipSave}) {
+        for (int index : {kClipDelay, kClipAudioFifo, kClipGateFifo})
             callUpdate(child(index), task);
+        if (clipRunEnds_) {
+            callUpdate(child(kClipSave), task);
+        } else {
+            countFrameWithoutClips(child(kClipSave));
         }
+        lastClipGate_ = signals_.clipGate[kFrameLength - 1];
         // After Clip & Save, so that a run ending here knows its clip.
         if (listener_ != nullptr) {
             tracker_.trackFrame(signals_.clipGate, signals_.currentEnergy, *listener_);

@@ -223,6 +223,8 @@ private:
     double* levelBuffer_ = nullptr;
     void** levelPositions_ = nullptr;  // read position, write position, as element addresses
     double branchAEnable_ = 0.0;
+    double lastClipGate_ = 0.0;  // the previous frame's last clip gate sample
+    bool clipRunEnds_ = false;   // a gate run ends in this frame: Clip & Save needs its windows
     CaptureLayer* captureLayer_ = nullptr;
     FileGuard fileGuard_;       // reached by Clip & Save and To Log File
     std::string startProblem_;  // keeps a start-up message alive for the error slot

@@ -44,6 +44,31 @@ void initializeConditions(BlockRecord* block) {
     }
     block->integerWork[0] = 0;
     std::fill_n(block->discreteStates, paramInt(*block, channelsParam) * registerLength, 0.0);
+    for (int port : {dataPort, gatePort}) {
+        InputPort& input = block->inputPorts[port];
+        input.run = contiguousRun(input.elementPointers, input.width);
+    }
+}
+
+// One channel with both inputs in contiguous runs, as in the detector: between two gates
+// the output holds one value, so it is written a run at a time.
+int shiftSingleRun(BlockRecord& block, int frameLength, int registerLength, int position) {
+    const double* data = block.inputPorts[dataPort].run;
+    const double* gate = block.inputPorts[gatePort].run;
+    double* output = block.outputPorts[0].signal;
+    double* slots = block.discreteStates;
+    int sample = 0;
+    while (sample < frameLength) {
+        int next = sample;
+        while (next < frameLength && !isOn(gate[next])) ++next;
+        std::fill(output + sample, output + next, slots[position]);
+        if (next == frameLength) break;
+        slots[position] = data[next];
+        if (++position == registerLength) position = 0;
+        output[next] = slots[position];
+        sample = next + 1;
+    }
+    return position;
 }
 
 // A gate writes the slot the position points at and advances it, so the slot read next
@@ -61,6 +86,11 @@ void outputs(BlockRecord* block, int) {
     double* slots = block->discreteStates;
     int position = block->integerWork[0] % registerLength;
     if (position < 0) position += registerLength;
+    if (channels == 1 && block->inputPorts[dataPort].run != nullptr &&
+        block->inputPorts[gatePort].run != nullptr) {
+        block->integerWork[0] = shiftSingleRun(*block, frameLength, registerLength, position);
+        return;
+    }
     for (int sample = 0; sample < frameLength; ++sample) {
         if (isOn(*gate[sample])) {
             double* written = slots + position * channels;

@@ -73,6 +73,10 @@ void initializeConditions(BlockRecord* block) {
     input.run = contiguousRun(input.elementPointers, input.width);
 }
 
+double scaleOf(const BlockRecord& block, const Shape& shape) {
+    return paramInt(block, meanParam) != 0 ? 1.0 / shape.windowLength : 1.0;
+}
+
 // The first min(F, N) samples take their oldest input from the history, the rest from
 // the frame itself. The sum is carried, never recomputed, so its rounding accumulates.
 double sumChannel(const BlockRecord& block, const Shape& shape, int channel, double scale) {
@@ -100,7 +104,7 @@ double sumChannel(const BlockRecord& block, const Shape& shape, int channel, dou
 void outputs(BlockRecord* block, int) {
     const Shape shape = shapeOf(*block);
     if (!shape.usable()) return;
-    const double scale = paramInt(*block, meanParam) != 0 ? 1.0 / shape.windowLength : 1.0;
+    const double scale = scaleOf(*block, shape);
     for (int channel = 0; channel < shape.channels; ++channel)
         block->realWork[channel] = sumChannel(*block, shape, channel, scale);
 }
@@ -117,7 +121,67 @@ void update(BlockRecord* block, int) {
     block->integerWork[0] = positionAfter(history, shape.frameLength);
 }
 
+// One single-channel block's running sum, stepped a sample at a time by a caller that
+// steps another beside it.
+struct Chain {
+    const double* input;
+    double* output;
+    const double* history;
+    int windowLength;
+    int historyHead;  // the first samples whose oldest input comes from the history
+    int slot;
+    double sum;
+    double scale;
+
+    // The same operations in the same order as sumChannel.
+    void step(int sample) {
+        double oldest;
+        if (sample < historyHead) {
+            oldest = history[slot];
+            if (++slot == windowLength) slot = 0;
+        } else {
+            oldest = input[sample - windowLength];
+        }
+        sum = (input[sample] + sum) - oldest;
+        output[sample] = scale * sum;
+    }
+};
+
+bool chainable(const BlockRecord& block, const Shape& shape) {
+    return shape.usable() && shape.channels == 1 && block.inputPorts[0].run != nullptr;
+}
+
+Chain chainOf(const BlockRecord& block, const Shape& shape) {
+    return {block.inputPorts[0].run,
+            block.outputPorts[0].signal,
+            historyOf(block, 1),
+            shape.windowLength,
+            std::min(shape.frameLength, shape.windowLength),
+            block.integerWork[0],
+            block.discreteStates[0],
+            scaleOf(block, shape)};
+}
+
 }  // namespace
+
+void integrateOutputsTogether(BlockRecord& first, BlockRecord& second) {
+    const Shape firstShape = shapeOf(first);
+    const Shape secondShape = shapeOf(second);
+    if (!chainable(first, firstShape) || !chainable(second, secondShape) ||
+        firstShape.frameLength != secondShape.frameLength) {
+        outputs(&first, 0);
+        outputs(&second, 0);
+        return;
+    }
+    Chain a = chainOf(first, firstShape);
+    Chain b = chainOf(second, secondShape);
+    for (int sample = 0; sample < firstShape.frameLength; ++sample) {
+        a.step(sample);
+        b.step(sample);
+    }
+    first.realWork[0] = a.sum;
+    second.realWork[0] = b.sum;
+}
 
 void registerIntegrate(BlockRecord* block) {
     MethodTable& methods = block->methods;

@@ -10,4 +10,11 @@ namespace bm7 {
 // Fills the method table of an Integrate record; does nothing else.
 void registerIntegrate(BlockRecord* block);
 
+// The outputs of two Integrate blocks, neither of which reads the other's output, with
+// exactly the values their own outputs would give. Each running sum is a chain of
+// dependent additions; going through two chains side by side lets the processor work on
+// both at once. Single-channel blocks of one frame length with contiguous inputs go
+// together; any others go one after the other.
+void integrateOutputsTogether(BlockRecord& first, BlockRecord& second);
+
 }  // namespace bm7

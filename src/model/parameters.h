@@ -61,4 +61,7 @@ inline constexpr int kStage1Length = kFrameLength / 8;   // 1024
 inline constexpr int kStage2Length = kStage1Length / 8;  // 128
 inline constexpr int kTailLength = 200;
 
+// Clip & Save sees the newest four frames of audio and of the clip gate.
+inline constexpr int kClipWindowLength = 32768;
+
 }  // namespace bm7::detector

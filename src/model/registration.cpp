@@ -252,15 +252,15 @@ private:
              {{s.delayedAudio, F}}});
         add({dcs + "/Clip & Save/FIFO/S-Function",
              registerFifo,
-             scalars({F, 32768, 1, 0}),
+             scalars({F, kClipWindowLength, 1, 0}),
              {{s.delayedAudio, F}},
-             {{s.clipAudioWindow, 32768}}});
+             {{s.clipAudioWindow, kClipWindowLength}}});
         add({dcs + "/Clip & Save/FIFO1/S-Function",
              registerFifo,
-             scalars({F, 32768, 1, 0}),
+             scalars({F, kClipWindowLength, 1, 0}),
              {{s.clipGate, F}},
-             {{s.clipGateWindow, 32768}}});
-        std::vector<Param> clipParams = scalars({F, 32768, 1, 0});
+             {{s.clipGateWindow, kClipWindowLength}}});
+        std::vector<Param> clipParams = scalars({F, kClipWindowLength, 1, 0});
         clipParams.push_back(textParameter(files.clipPrefix));
         clipParams.push_back(textParameter(files.clipDirectory));
         clipParams.push_back(scalar(files.clipFormat));
@@ -269,7 +269,7 @@ private:
         add({dcs + "/Clip & Save/S-Function",
              registerClipSave,
              std::move(clipParams),
-             {{s.clipAudioWindow, 32768}, {s.clipGateWindow, 32768}},
+             {{s.clipAudioWindow, kClipWindowLength}, {s.clipGateWindow, kClipWindowLength}},
              {}});
         add({std::string(kModelPath) + "/File Exist/S-Function",
              registerFileExist,

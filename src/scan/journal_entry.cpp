@@ -3,7 +3,7 @@
 #include <charconv>
 #include <vector>
 
-#include "scan/number_text.h"
+#include "files/number_text.h"
 #include "scan/tables.h"
 
 namespace bm7::scan {

@@ -52,6 +52,9 @@ public:
         return formatClipStamp(start_, offset / kModelRate, stampZone_);
     }
 
+    // The scan reports its own progress; the monitor's clip lines would only clutter it.
+    bool announceClips() const override { return false; }
+
     std::vector<Run> runs;
 
 private:
@@ -68,15 +71,19 @@ bool describe(const FoundRecording& recording, const AnalysisSettings& settings,
     const bool opened = reader.open(recording.path, settings.channel, kModelRate, problem);
     result.sampleRate = reader.fileSampleRate();
     result.channels = reader.fileChannels();
-    // A refused file is closed again; its metadata may still say when it began.
+    // A file refused as unsuitable (its rate, its channels) is read again for its
+    // metadata, which may still say when it began. An unreadable one is not: a damaged
+    // file may be what makes libsndfile spin.
+    const bool unsuitable = reader.failure() == AudioFileFailure::unsuitable;
     SF_INFO info{};
-    SNDFILE* metadata = opened ? reader.handle() : sf_open(recording.path.c_str(), SFM_READ, &info);
+    SNDFILE* metadata = opened       ? reader.handle()
+                        : unsuitable ? sf_open(recording.path.c_str(), SFM_READ, &info)
+                                     : nullptr;
     start = readRecordingStart(metadata, recording.path, zone);
     if (!opened && metadata != nullptr) sf_close(metadata);
     result.startTime = formatDateTime(start, 0.0, zone);
     result.timeSource = std::string(timeSourceName(start.source));
     if (opened) return true;
-    const bool unsuitable = reader.failure() == AudioFileFailure::unsuitable;
     result.status = unsuitable ? FileStatus::skipped : FileStatus::error;
     result.message = problem;
     if (unsuitable && result.sampleRate > 0) {

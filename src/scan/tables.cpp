@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "files/atomic_file.h"
-#include "scan/csv.h"
-#include "scan/number_text.h"
+#include "files/csv.h"
+#include "files/number_text.h"
 
 namespace bm7::scan {
 

@@ -10,19 +10,13 @@
 #include <cstring>
 
 #include "files/csv.h"
+#include "files/number_text.h"
 
 namespace bm7::station {
 
 namespace {
 
 std::string systemProblem(const std::string& path) { return path + ": " + std::strerror(errno); }
-
-std::string fixed(double value, int decimals) {
-    if (!std::isfinite(value)) return "";
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
 
 // Length of the file up to and including its last newline.
 bool lengthOfWholeLines(int fd, off_t size, off_t& whole) {
@@ -96,18 +90,9 @@ bool DetectionTable::writeWhole(const std::string& text, std::string& problem) {
 }
 
 std::string formatTableRow(const TableRow& row) {
-    std::string line;
-    appendCsvField(line, row.beginDateTime);
-    for (const std::string& number :
-         {fixed(row.startSeconds, 6), fixed(row.durationSeconds, 6), fixed(row.songRatio, 4),
-          fixed(row.peakLevelDb, 2)}) {
-        line += ',';
-        line += number;
-    }
-    line += ',';
-    appendCsvField(line, row.clip);
-    line += '\n';
-    return line;
+    return csvLine({row.beginDateTime, fixedDecimals(row.startSeconds, 6),
+                    fixedDecimals(row.durationSeconds, 6), fixedDecimals(row.songRatio, 4),
+                    fixedDecimals(row.peakLevelDb, 2), row.clip});
 }
 
 }  // namespace bm7::station

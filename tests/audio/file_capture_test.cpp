@@ -11,6 +11,7 @@
 #include <numbers>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/sound_input.h"
@@ -324,6 +325,24 @@ TEST_F(FileInput, PacedDeliveryTakesThePlayingTimeAndChangesNoSample) {
     for (std::size_t i = 0; i < recording.size(); ++i) {
         ASSERT_EQ(capture.samples[i], recording[i] / 32768.0) << i;
     }
+}
+
+// A paced worker is woken by a returned buffer only while it waits for one. A model
+// slower than real time hands each buffer back after its time has passed, so the worker
+// waits for it every frame: a missed wake-up would stall the run here.
+TEST_F(FileInput, PacedDeliveryToAModelSlowerThanRealTimeDeliversEveryFrame) {
+    const std::vector<short> recording = randomSixteenBit(3000, 17);
+    FileCapture layer(writeSixteenBit("paced_slow.wav", recording), 0, true);
+    WaveInHarness harness({1, 0, 22050, 16, 512, 2}, &layer);
+    std::vector<double> samples;
+    const RunOutcome outcome = runWaveIn(harness, [&](const double* frame, int width) {
+        samples.insert(samples.end(), frame, frame + width);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));  // a 512-sample frame is 23 ms
+    });
+    ASSERT_EQ(outcome.exitStatus, 0) << outcome.message;
+    EXPECT_EQ(outcome.frames, 6 + 6);
+    for (std::size_t i = 0; i < recording.size(); ++i)
+        ASSERT_EQ(samples[i], recording[i] / 32768.0) << i;
 }
 
 // Recordings that cannot serve, and recordings cut short by a recorder losing power.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -15,11 +16,26 @@ namespace {
 
 using blocktest::randomFrame;
 
-void expectSameBits(std::vector<double> re, std::vector<double> im) {
+// The transform with the passes of one instruction set, or as the program chooses them.
+struct Build {
+    const char* name;
+    bool forced;
+    InstructionSet set;
+};
+
+void runBuild(const Build& build, double* re, double* im, int n) {
+    if (build.forced) {
+        complexFftUsing(build.set, re, im, n);
+    } else {
+        complexFft(re, im, n);
+    }
+}
+
+void expectSameBits(const Build& build, std::vector<double> re, std::vector<double> im) {
     const int n = static_cast<int>(re.size());
     std::vector<double> wantRe = re, wantIm = im;
     blocktest::perGroupFft(wantRe.data(), wantIm.data(), n);
-    complexFft(re.data(), im.data(), n);
+    runBuild(build, re.data(), im.data(), n);
     EXPECT_EQ(std::memcmp(re.data(), wantRe.data(), re.size() * sizeof(double)), 0) << n;
     EXPECT_EQ(std::memcmp(im.data(), wantIm.data(), im.size() * sizeof(double)), 0) << n;
 }
@@ -28,12 +44,22 @@ std::vector<double> filled(int n, double value) {
     return std::vector<double>(n, value);
 }
 
-TEST(ComplexFftBits, RandomFramesOfEverySizeMatchPerGroupEvaluationExactly) {
-    for (int n = 1; n <= 8192; n *= 2)
-        expectSameBits(randomFrame(n, 11u + n), randomFrame(n, 23u + n));
+// Every build of the passes is held to the reference bits, each forced in turn, and so is
+// the choice the program makes; a build the processor cannot run is skipped.
+class ComplexFftBits : public ::testing::TestWithParam<Build> {
+protected:
+    void SetUp() override {
+        if (GetParam().forced && !processorHas(GetParam().set))
+            GTEST_SKIP() << "this processor lacks " << GetParam().name;
+    }
+};
+
+TEST_P(ComplexFftBits, RandomFramesOfEverySizeMatchPerGroupEvaluationExactly) {
+    for (int n = 1; n <= 16384; n *= 2)
+        expectSameBits(GetParam(), randomFrame(n, 11u + n), randomFrame(n, 23u + n));
 }
 
-TEST(ComplexFftBits, ImpulsesConstantsAndAlternatingSignsMatchExactly) {
+TEST_P(ComplexFftBits, ImpulsesConstantsAndAlternatingSignsMatchExactly) {
     for (int n : {64, 128, 256, 512, 1024, 4096, 8192}) {
         std::vector<double> impulse = filled(n, 0.0);
         impulse[0] = 1.0;
@@ -41,11 +67,23 @@ TEST(ComplexFftBits, ImpulsesConstantsAndAlternatingSignsMatchExactly) {
         late[n - 3] = -2.5;
         std::vector<double> alternating(n);
         for (int t = 0; t < n; ++t) alternating[t] = t % 2 ? -1.0 : 1.0;
-        expectSameBits(impulse, filled(n, 0.0));
-        expectSameBits(filled(n, 0.0), late);
-        expectSameBits(filled(n, 1.0), filled(n, -0.0));
-        expectSameBits(alternating, alternating);
+        expectSameBits(GetParam(), impulse, filled(n, 0.0));
+        expectSameBits(GetParam(), filled(n, 0.0), late);
+        expectSameBits(GetParam(), filled(n, 1.0), filled(n, -0.0));
+        expectSameBits(GetParam(), alternating, alternating);
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachBuild, ComplexFftBits,
+    ::testing::Values(Build{"Baseline", true, InstructionSet::kBaseline},
+                      Build{"Avx2", true, InstructionSet::kAvx2},
+                      Build{"Avx512", true, InstructionSet::kAvx512},
+                      Build{"ChosenAtRunTime", false, InstructionSet::kBaseline}),
+    [](const ::testing::TestParamInfo<Build>& info) { return std::string(info.param.name); });
+
+TEST(ComplexFftBuilds, EveryProcessorRunsTheBaselineBuild) {
+    EXPECT_TRUE(processorHas(InstructionSet::kBaseline));
 }
 
 TEST(ComplexFftAccuracy, RandomFramesAgreeWithADirectSum) {

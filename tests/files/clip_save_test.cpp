@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <regex>
@@ -218,7 +219,10 @@ std::vector<Saved> expectedClips(const std::vector<double>& gate, int frameSize,
     return expected;
 }
 
-TEST(ClipSaveScan, FrameByFrameSavesEveryRunOfALongRandomGateExactlyOnce) {
+// Steps Clip & Save frame by frame over a long random gate and checks that it saves every
+// run exactly once. With lazyWindows, as the detector model runs it, the windows are
+// built only in frames where runEndsInFrame says a run ends, and hold junk otherwise.
+void saveEveryRunOfARandomGate(bool lazyWindows) {
     constexpr int kFrameSize = 8;
     constexpr int kWindowLength = 32;
     constexpr int kFrames = 120;
@@ -239,7 +243,17 @@ TEST(ClipSaveScan, FrameByFrameSavesEveryRunOfALongRandomGateExactlyOnce) {
     ScratchDirectory dir;
     auto block = clipSave({.directory = dir.path()});
     Console console;
+    int framesSkipped = 0;
     for (int frame = 0; frame < kFrames; ++frame) {
+        const std::size_t newest = static_cast<std::size_t>(frame) * kFrameSize;
+        const double before = frame == 0 ? 0.0 : gate[newest - 1];
+        if (lazyWindows && !runEndsInFrame(before, gate.data() + newest, kFrameSize)) {
+            std::fill(block->input(0).begin(), block->input(0).end(), -7.0);
+            std::fill(block->input(1).begin(), block->input(1).end(), frame % 2 ? 1.0 : 0.0);
+            countFrameWithoutClips(block->record);
+            ++framesSkipped;
+            continue;
+        }
         for (int a = 0; a < kWindowLength; ++a) {
             const int t = (frame + 1) * kFrameSize - kWindowLength + a;
             block->input(0)[static_cast<std::size_t>(a)] = t;
@@ -248,10 +262,51 @@ TEST(ClipSaveScan, FrameByFrameSavesEveryRunOfALongRandomGateExactlyOnce) {
         }
         saveFrame(*block, console);
     }
+    if (lazyWindows) {
+        EXPECT_GT(framesSkipped, kFrames / 4);
+    }
     const std::vector<Saved> expected = expectedClips(gate, kFrameSize, kWindowLength);
     EXPECT_GT(expected.size(), 20U);
     EXPECT_EQ(savedClips(dir), expected);
     EXPECT_EQ(block->error(), nullptr);
+}
+
+TEST(ClipSaveScan, FrameByFrameSavesEveryRunOfALongRandomGateExactlyOnce) {
+    saveEveryRunOfARandomGate(false);
+}
+
+TEST(ClipSaveScan, WindowsBuiltOnlyInFramesWhereARunEndsGiveTheSameClips) {
+    saveEveryRunOfARandomGate(true);
+}
+
+TEST(ClipSaveScan, ARunEndsInAFrameAtItsFirstFallIncludingOneRightAtItsStart) {
+    const double on[] = {1.0, 1.0, 1.0, 1.0};
+    const double off[] = {0.0, 0.0, 0.0, 0.0};
+    const double falling[] = {0.0, 1.0, 1.0, 0.0};
+    const double rising[] = {0.0, 0.0, 1.0, 1.0};
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double nanInside[] = {1.0, nan, 1.0, 1.0};
+    EXPECT_FALSE(runEndsInFrame(1.0, on, 4));
+    EXPECT_FALSE(runEndsInFrame(0.0, off, 4));
+    EXPECT_TRUE(runEndsInFrame(1.0, off, 4));
+    EXPECT_TRUE(runEndsInFrame(-2.0, off, 4));
+    EXPECT_TRUE(runEndsInFrame(0.0, falling, 4));
+    EXPECT_FALSE(runEndsInFrame(0.0, rising, 4));
+    EXPECT_TRUE(runEndsInFrame(0.0, nanInside, 4));  // NaN counts as off
+    EXPECT_FALSE(runEndsInFrame(nan, rising, 4));
+}
+
+TEST(ClipSaveScan, ALongFrameIsSeenToEndARunWhereverItsOnlyFallLies) {
+    constexpr int kLength = 1000;
+    for (int fall : {1, 2, 255, 256, 257, 511, 512, 513, 768, 997, 998, 999}) {
+        std::vector<double> frame(kLength, 0.0);
+        std::fill(frame.begin(), frame.begin() + fall, 1.0);
+        EXPECT_TRUE(runEndsInFrame(0.0, frame.data(), kLength)) << fall;
+        frame[static_cast<std::size_t>(fall)] = 1.0;  // the run now goes on one sample more
+        const bool stillEnds = fall + 1 < kLength;
+        EXPECT_EQ(runEndsInFrame(0.0, frame.data(), kLength), stillEnds) << fall;
+    }
+    EXPECT_FALSE(runEndsInFrame(1.0, std::vector<double>(kLength, 1.0).data(), kLength));
 }
 
 TEST(ClipNames, TheModelsParametersNameAClipAfterItsStreamTime) {

@@ -83,6 +83,13 @@ TEST(ShiftRegister, RandomGatesAcrossFramesMatchTheGateHistoryInEitherLayout) {
     for (bool channelMajor : {false, true})
         EXPECT_EQ(runFramed({32, 5, 3, channelMajor}, data, gate),
                   capturedAtLthGate(data, gate, 5));
+    // One channel, as the model has it, with gates at frame edges and several in a row.
+    const Channels single = randomChannels(1, size, 9);
+    gate[0] = gate[31] = gate[32] = gate[33] = gate[size - 1] = 1.0;
+    for (int length : {1, 2, 5, 25})
+        EXPECT_EQ(runFramed({32, length, 1, true}, single, gate),
+                  capturedAtLthGate(single, gate, length))
+            << length;
 }
 
 TEST(ShiftRegister, HasNoUpdateAndRefusesAnEmptyRegister) {

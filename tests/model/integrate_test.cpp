@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -71,6 +72,61 @@ INSTANTIATE_TEST_SUITE_P(FrameShorterEqualLongerThanWindow, IntegrateStreaming,
                                            WindowSetup{100, 37, 2, false, 2.5, false},
                                            WindowSetup{16, 50, 3, true, -1.25, true},
                                            WindowSetup{16, 50, 3, false, 3.5, true}));
+
+// Two blocks stepped together against the same two stepped alone: every output, the
+// carried sums and the history positions must match bit for bit.
+struct PairSetup {
+    int frameLength;
+    int firstWindow, secondWindow;
+    int secondFrameLength;
+    int channels;
+};
+
+void expectTogetherEqualsAlone(const PairSetup& p) {
+    const auto make = [&](int frameLength, int window, double initial) {
+        auto block = std::make_unique<BlockHarness>(
+            registerIntegrate, std::vector<double>{double(frameLength), initial, double(window), 1,
+                                                   double(p.channels), 0});
+        block->initializeConditions();
+        return block;
+    };
+    auto firstTogether = make(p.frameLength, p.firstWindow, 0.5);
+    auto secondTogether = make(p.secondFrameLength, p.secondWindow, 0.0);
+    auto firstAlone = make(p.frameLength, p.firstWindow, 0.5);
+    auto secondAlone = make(p.secondFrameLength, p.secondWindow, 0.0);
+    const int frames = 2 * std::max(p.firstWindow, p.secondWindow) / p.frameLength + 5;
+    const Channels first = randomChannels(1, frames * p.frameLength * p.channels, 5, 0.0, 3.0);
+    const Channels second =
+        randomChannels(1, frames * p.secondFrameLength * p.channels, 6, 0.0, 1e-3);
+    for (int f = 0; f < frames; ++f) {
+        const std::vector<double> a = frameOf(first, f, p.frameLength * p.channels, true);
+        const std::vector<double> b = frameOf(second, f, p.secondFrameLength * p.channels, true);
+        firstTogether->setInput(0, a);
+        secondTogether->setInput(0, b);
+        integrateOutputsTogether(firstTogether->record(), secondTogether->record());
+        callUpdate(firstTogether->record(), 0);
+        callUpdate(secondTogether->record(), 0);
+        firstAlone->step(a);
+        secondAlone->step(b);
+        ASSERT_EQ(firstTogether->output(), firstAlone->output()) << "frame " << f;
+        ASSERT_EQ(secondTogether->output(), secondAlone->output()) << "frame " << f;
+        ASSERT_EQ(firstTogether->states(), firstAlone->states()) << "frame " << f;
+        ASSERT_EQ(secondTogether->states(), secondAlone->states()) << "frame " << f;
+        ASSERT_EQ(firstTogether->integerWork(), firstAlone->integerWork());
+        ASSERT_EQ(secondTogether->integerWork(), secondAlone->integerWork());
+    }
+}
+
+TEST(IntegrateTogether, TwoChainsSteppedSideBySideGiveExactlyTheirOwnOutputs) {
+    expectTogetherEqualsAlone({8192, 1103, 100, 8192, 1});  // the model's two chains
+    expectTogetherEqualsAlone({64, 100, 1103, 64, 1});      // windows longer than the frame
+    expectTogetherEqualsAlone({128, 1, 310, 128, 1});
+}
+
+TEST(IntegrateTogether, BlocksThatCannotGoTogetherStillGiveTheirOwnOutputs) {
+    expectTogetherEqualsAlone({64, 100, 30, 32, 1});  // different frame lengths
+    expectTogetherEqualsAlone({16, 50, 20, 16, 3});   // several channels
+}
 
 TEST(IntegrateWindow, AWindowOfOneSampleGivesTheInput) {
     const Channels signal = {{3, -7, 12, 0, 5, 1, 1, 4, -2}};

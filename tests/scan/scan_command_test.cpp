@@ -83,6 +83,9 @@ void makeTree(const fs::path& root) {
                                "/data/demo.wav' -r 48000 -c 2 '" +
                                (root / "siteC/stereo48k.flac").string() + "'";
     ASSERT_EQ(std::system(stereo.c_str()), 0);
+    // Its LIST chunk runs past its end: libsndfile alone would spin on it for minutes.
+    const std::string corpus = std::string(BM7_SOURCE_DIR) + "/tests/fuzz/corpus/audio_file_fuzz";
+    fs::copy_file(corpus + "/list_chunk_overrun.wav", root / "bad/damaged.wav");
     writeText(root / "bad/empty.wav", "");
     writeText(root / "bad/notes.wav", "field notes: two singing males at the gate\n");
     writeWave(root / "bad/cut.wav", demoPart(0, 20));
@@ -102,6 +105,7 @@ void makeTree(const fs::path& root) {
 
 const std::vector<std::string> kScanned = {
     "bad/cut.wav",
+    "bad/damaged.wav",
     "bad/empty.wav",
     "bad/notes.wav",
     "bad/slow.wav",
@@ -220,7 +224,7 @@ TEST_F(ScanOfATree, ListsEveryRecordingFoundWithItsStatusAndExitsTwoForTheBadOne
         EXPECT_EQ(files[k + 1][0], kScanned[k]);
         byFile[files[k + 1][0]] = files[k + 1];
     }
-    for (const char* bad : {"bad/empty.wav", "bad/notes.wav"}) {
+    for (const char* bad : {"bad/damaged.wav", "bad/empty.wav", "bad/notes.wav"}) {
         EXPECT_EQ(byFile[bad][1], "error") << bad;
         EXPECT_NE(run.err.find((tree() / bad).string() + ": error: "), std::string::npos) << bad;
     }
@@ -239,7 +243,7 @@ TEST_F(ScanOfATree, ListsEveryRecordingFoundWithItsStatusAndExitsTwoForTheBadOne
     EXPECT_EQ(byFile["siteB/6A0B1C2D.wav"][7], "name");
     EXPECT_EQ(byFile["siteB/20260512$043100T.wav"][6], "2026-05-12T04:31:00.000-04:00");
     EXPECT_EQ(byFile["siteC/stereo48k.flac"][7], "");
-    EXPECT_NE(run.out.find("Files: 8 ok, 2 with errors, 1 skipped"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Files: 8 ok, 3 with errors, 1 skipped"), std::string::npos) << run.out;
 }
 
 TEST_F(ScanOfATree, FindsInEachRecordingExactlyTheClipsThatTheProgramSavesForIt) {
@@ -255,7 +259,7 @@ TEST_F(ScanOfATree, FindsInEachRecordingExactlyTheClipsThatTheProgramSavesForIt)
         scanClips[rows[r][0]].push_back(fileText(out / rows[r][6]));
     }
     for (const std::string& file : kScanned) {
-        if (file == "bad/empty.wav" || file == "bad/notes.wav" || file == "bad/slow.wav") continue;
+        if (file.starts_with("bad/") && file != "bad/cut.wav") continue;  // no audio to compare
         const fs::path folder = work_.path() / "input" / file;
         fs::create_directories(folder);
         const std::vector<std::string> expected = clipsOfInput(tree() / file, folder);

@@ -1,13 +1,13 @@
-#include "scan/csv.h"
+#include "files/csv.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "scan/number_text.h"
+#include "files/number_text.h"
 
-namespace bm7::scan {
+namespace bm7 {
 namespace {
 
 TEST(CsvFields, AreQuotedOnlyWhenTheyHoldACommaQuoteOrLineBreak) {
@@ -57,4 +57,4 @@ TEST(ExactNumbers, RefuseTextThatIsNotWhollyANumber) {
 }
 
 }  // namespace
-}  // namespace bm7::scan
+}  // namespace bm7

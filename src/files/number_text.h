@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace bm7::scan {
+namespace bm7 {
 
 // `value` with exactly `decimals` decimals ("12.500000"); empty when it is not finite,
 // and never "-0.00" for a value that rounds to zero.
@@ -20,4 +20,4 @@ std::string exactNumber(double value);
 // The double written by exactNumber, or nothing when `text` is not wholly a number.
 std::optional<double> readExactNumber(std::string_view text);
 
-}  // namespace bm7::scan
+}  // namespace bm7

@@ -1,10 +1,10 @@
-#include "scan/number_text.h"
+#include "files/number_text.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 
-namespace bm7::scan {
+namespace bm7 {
 
 std::string fixedDecimals(double value, int decimals) {
     if (!std::isfinite(value)) return "";
@@ -33,4 +33,4 @@ std::optional<double> readExactNumber(std::string_view text) {
     return value;
 }
 
-}  // namespace bm7::scan
+}  // namespace bm7
