@@ -1,6 +1,7 @@
 // The brakmoor7 program: reads the command line, builds the detector and its audio
 // source, and runs it until the final time, the stop file, the end of a recording or
-// an error.
+// an error, or a stop signal.
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "audio/device_capture.h"
 #include "driver/command_line.h"
 #include "driver/run.h"
+#include "driver/stop_signals.h"
 #include "files/file_settings.h"
 #include "model/detector_model.h"
 #include "report/report_command.h"
@@ -17,6 +19,18 @@
 #include "station/station.h"
 
 namespace {
+
+// What the station reports of the sound device; a recording has none of it.
+class DeviceCounters final : public bm7::station::SourceCounters {
+public:
+    const bm7::DeviceCapture* device = nullptr;
+    std::uint64_t deviceOverflows() const override {
+        return device != nullptr ? device->overflowCount() : 0;
+    }
+    std::uint64_t deviceLost() const override {
+        return device != nullptr ? device->lossCount() : 0;
+    }
+};
 
 int usageError(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "%s: %s\n", bm7::kModelName, problem.c_str());
@@ -29,6 +43,10 @@ int usageError(const std::string& problem) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "report") return bm7::report::reportMain(argc - 1, argv + 1);
     if (argc > 1 && std::string_view(argv[1]) == "scan") return bm7::scan::scanMain(argc - 1, argv + 1);
+    if (!bm7::installStopSignals()) {
+        std::perror("brakmoor7: cannot install the stop signal handlers");
+        return 1;
+    }
     bm7::CommandLine commandLine;
     std::string problem;
     switch (bm7::parseCommandLine(argc, argv, bm7::programOptions(), commandLine, problem)) {
@@ -61,10 +79,20 @@ int main(int argc, char** argv) {
     // The model outlives its audio source: a source still running after a failed run
     // must stop before the buffers it fills are released.
     bm7::detector::DetectorModel model(settings);
-    bm7::station::Station watchedModel(model, station, nullptr);
+    DeviceCounters counters;
+    bm7::station::Station watchedModel(model, station, &counters);
     std::unique_ptr<bm7::CaptureLayer> source = bm7::makeCaptureLayer(capture);
+    if (auto* device = dynamic_cast<bm7::DeviceCapture*>(source.get())) {
+        counters.device = device;
+        device->setHeartbeat([&watchedModel] { watchedModel.keepAlive(); });
+    }
     model.setCaptureLayer(source.get());
-    const int status = bm7::runProgram(commandLine, watchedModel, stdout, stderr);
+    int status = 0;
+    {
+        const bm7::StopSignalWatcher watcher([&source] { source->interruptWait(); });
+        status =
+            bm7::runProgram(commandLine, watchedModel, stdout, stderr, bm7::receivedStopSignal);
+    }
     source.reset();
     return status;
 }

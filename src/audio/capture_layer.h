@@ -15,8 +15,16 @@
 //   queued. After reset returns, no notification comes until buffers are queued and the
 //   layer is started again. While a buffer is at the layer, the layer may use its link.
 // - The notification runs on the layer's thread; it must only append the buffer to a
-//   queue and return. The layer never holds queueLock itself, so the receiver may take
-//   it inside the notification (see sound_input.h).
+//   queue and return. The layer never holds queueLock while it notifies, so the receiver
+//   may take it inside the notification (see sound_input.h).
+// - Any thread may call interruptWait to end the model thread's wait for audio early
+//   (a stop request); the interruption lasts for the rest of the layer's life.
+// - A layer whose source stops delivering for good (a lost device) sets sourceLost under
+//   queueLock and notifies bufferReturned. The model thread then calls recover, once the
+//   source is lost or no audio came within the playing time of all buffers; recover
+//   either brings the source back, keeping every queued buffer at the layer, or answers
+//   false and the run ends with "No audio input". It may block for as long as the source
+//   is away, but returns soon after interruptWait.
 #pragma once
 
 #include <condition_variable>
@@ -83,11 +91,24 @@ public:
     // The system's text for a code, or null when it has none. The text stays valid until
     // the next call of errorText and at most as long as the layer.
     virtual const char* errorText(int code) = 0;
+    // `reason` says why the audio stopped. True once audio flows again or the wait was
+    // interrupted; the default cannot recover.
+    virtual bool recover(const char* /*reason*/) { return false; }
+
+    void interruptWait() {
+        {
+            std::lock_guard<std::mutex> hold(queueLock);
+            waitInterrupted = true;
+        }
+        bufferReturned.notify_all();
+    }
 
     // Guards what the receiver of the notifications shares between the layer's thread
     // and the model thread; lives here because the layer is the one object both know.
     std::mutex queueLock;
     std::condition_variable bufferReturned;
+    bool waitInterrupted = false;  // under queueLock
+    bool sourceLost = false;       // under queueLock
 };
 
 }  // namespace bm7

@@ -22,6 +22,7 @@ bool readCaptureSettings(const CommandLine& commandLine, CaptureSettings& settin
     settings.deviceName = commandLine.value("device");
     settings.inputFile = commandLine.value("input");
     settings.realtime = commandLine.has("realtime");
+    settings.reconnect = commandLine.has("reconnect");
     if (commandLine.has("input") && settings.inputFile.empty()) {
         problem = "option --input needs a file name";
         return false;
@@ -39,6 +40,10 @@ bool readCaptureSettings(const CommandLine& commandLine, CaptureSettings& settin
         problem = "options --channel and --realtime apply only to --input";
         return false;
     }
+    if (settings.reconnect && !settings.inputFile.empty()) {
+        problem = "option --reconnect applies only to a sound device, not to --input";
+        return false;
+    }
     return true;
 }
 
@@ -47,7 +52,7 @@ std::unique_ptr<CaptureLayer> makeCaptureLayer(const CaptureSettings& settings) 
         return std::make_unique<FileCapture>(settings.inputFile, settings.channel,
                                              settings.realtime);
     }
-    return std::make_unique<DeviceCapture>(settings.deviceName);
+    return std::make_unique<DeviceCapture>(settings.deviceName, stderr, settings.reconnect);
 }
 
 }  // namespace bm7

@@ -4,10 +4,12 @@
 #include <portaudio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "audio/sound_input.h"
 #include "driver/command_line.h"
 
 namespace bm7 {
@@ -16,8 +18,9 @@ namespace {
 
 // While PortAudio probes every sound system, their libraries print pages of complaints
 // about what is absent; the outcome is reported through PortAudio's own result, so the
-// error stream stays quiet meanwhile unless BM7_AUDIO_DEBUG is set. Only used before
-// capture starts or after it stops, when no other thread writes there.
+// error stream stays quiet meanwhile unless BM7_AUDIO_DEBUG is set. Only used on the
+// model thread while no other thread of this program writes there: before capture starts,
+// after it stops, and while a lost device is opened again.
 class QuietErrorStream {
 public:
     QuietErrorStream() {
@@ -52,13 +55,6 @@ void closeLibrary() {
     Pa_Terminate();
 }
 
-int onAudio(const void* input, void* /*output*/, unsigned long frameCount,
-            const PaStreamCallbackTimeInfo* /*time*/, PaStreamCallbackFlags flags, void* user) {
-    static_cast<DeviceCapture*>(user)->deliver(static_cast<const std::uint8_t*>(input), frameCount,
-                                               (flags & paInputOverflow) != 0);
-    return paContinue;
-}
-
 std::string describe(PaError code) {
     if (code == paUnanticipatedHostError) {
         const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
@@ -71,56 +67,82 @@ std::string describe(PaError code) {
 
 }  // namespace
 
-DeviceCapture::DeviceCapture(std::string deviceName, std::FILE* warnings)
-    : deviceName_(std::move(deviceName)), warnings_(warnings) {}
+// What the stream's callbacks hold instead of the layer itself: a stream left behind on
+// a frozen server keeps its thread, and this link, after the layer may be gone.
+struct StreamLink {
+    std::mutex lock;
+    DeviceCapture* capture = nullptr;  // null once the stream is left behind
+};
+
+namespace {
+
+int onAudio(const void* input, void* /*output*/, unsigned long frameCount,
+            const PaStreamCallbackTimeInfo* /*time*/, PaStreamCallbackFlags flags, void* user) {
+    auto* link = static_cast<StreamLink*>(user);
+    std::lock_guard<std::mutex> hold(link->lock);
+    if (link->capture == nullptr) return paAbort;
+    link->capture->deliver(static_cast<const std::uint8_t*>(input), frameCount,
+                           (flags & paInputOverflow) != 0);
+    return paContinue;
+}
+
+void onStreamFinished(void* user) {
+    auto* link = static_cast<StreamLink*>(user);
+    std::lock_guard<std::mutex> hold(link->lock);
+    if (link->capture != nullptr) link->capture->streamEnded();
+}
+
+long long wholeSeconds(std::chrono::steady_clock::duration duration) {
+    return std::chrono::duration_cast<std::chrono::seconds>(duration).count();
+}
+
+}  // namespace
+
+DeviceCapture::DeviceCapture(std::string deviceName, std::FILE* warnings, bool reconnect,
+                             ReconnectPolicy policy)
+    : deviceName_(std::move(deviceName)),
+      warnings_(warnings),
+      reconnect_(reconnect),
+      policy_(policy) {}
 
 DeviceCapture::~DeviceCapture() {
-    closeStream();
+    letGoOfStream();
+    complaintFilter_.reset();
 }
 
 int DeviceCapture::open(const CaptureFormat& format, CaptureNotification notify, void* instance) {
-    if (stream_ != nullptr) return kCaptureAllocated;
+    if (opened_) return kCaptureAllocated;
     if (format.formatTag != kPcmFormatTag || format.channels == 0 ||
         (format.bitsPerSample != 8 && format.bitsPerSample != 16)) {
         return kCaptureBadFormat;
     }
-    PaError code = openLibrary();
-    if (code != paNoError) return fail(code, describe(code));
-    libraryOpen_ = true;
-    int device = paNoDevice;
-    code = findDevice(device);
-    if (code != kCaptureOk) {
-        closeStream();
-        return code;
-    }
-    PaStreamParameters input{};
-    input.device = device;
-    input.channelCount = format.channels;
-    input.sampleFormat = format.bitsPerSample == 8 ? paUInt8 : paInt16;
-    input.suggestedLatency = Pa_GetDeviceInfo(device)->defaultHighInputLatency;
+    format_ = format;
     notify_ = notify;
     instance_ = instance;
     blockAlign_ = format.blockAlign;
-    PaStream* stream = nullptr;
-    code = Pa_OpenStream(&stream, &input, nullptr, format.samplesPerSecond,
-                         paFramesPerBufferUnspecified, paNoFlag, onAudio, this);
-    if (code != paNoError) {
-        const int result = fail(code, describe(code));
-        closeStream();
-        return result;
+    complaintFilter_ = std::make_unique<LibraryComplaintFilter>();
+    const int code = openStream();
+    if (code != kCaptureOk) {
+        if (!reconnect_) {
+            complaintFilter_.reset();
+            return code;
+        }
+        // Waited for from the start of capture on, like a device lost later.
+        std::lock_guard<std::mutex> hold(queueLock);
+        lostReason_ = failureText(code);
     }
-    stream_ = stream;
+    opened_ = true;
     return kCaptureOk;
 }
 
 int DeviceCapture::prepare(CaptureBuffer* buffer) {
-    if (stream_ == nullptr) return kCaptureInvalidHandle;
+    if (!opened_) return kCaptureInvalidHandle;
     buffer->flags |= kBufferPrepared;
     return kCaptureOk;
 }
 
 int DeviceCapture::queue(CaptureBuffer* buffer) {
-    if (stream_ == nullptr) return kCaptureInvalidHandle;
+    if (!opened_) return kCaptureInvalidHandle;
     if ((buffer->flags & kBufferPrepared) == 0) return kCaptureUnprepared;
     buffer->bytesRecorded = 0;
     buffer->next = nullptr;
@@ -135,17 +157,19 @@ int DeviceCapture::queue(CaptureBuffer* buffer) {
 }
 
 int DeviceCapture::start() {
-    if (stream_ == nullptr) return kCaptureInvalidHandle;
-    const PaError code = Pa_StartStream(stream_);
-    return code == paNoError ? kCaptureOk : fail(code, describe(code));
+    if (!opened_) return kCaptureInvalidHandle;
+    started_ = true;
+    int code = stream_ != nullptr ? kCaptureOk : openStream();
+    if (code == kCaptureOk) code = startStream();
+    if (code == kCaptureOk || !reconnect_) return code;
+    markLost(failureText(code));
+    return kCaptureOk;
 }
 
 int DeviceCapture::reset() {
-    if (stream_ == nullptr) return kCaptureInvalidHandle;
-    if (Pa_IsStreamStopped(stream_) == 0) {
-        const PaError code = Pa_AbortStream(stream_);
-        if (code != paNoError) return fail(code, describe(code));
-    }
+    if (!opened_) return kCaptureInvalidHandle;
+    started_ = false;
+    letGoOfStream();
     CaptureBuffer* returned = nullptr;
     {
         std::lock_guard<std::mutex> hold(deviceLock_);
@@ -162,21 +186,16 @@ int DeviceCapture::reset() {
 
 int DeviceCapture::unprepare(CaptureBuffer* buffer) {
     if ((buffer->flags & kBufferPrepared) == 0) return kCaptureOk;
-    if (stream_ == nullptr) return kCaptureInvalidHandle;
+    if (!opened_) return kCaptureInvalidHandle;
     buffer->flags &= ~kBufferPrepared;
     return kCaptureOk;
 }
 
 int DeviceCapture::close() {
-    if (stream_ == nullptr) return kCaptureInvalidHandle;
-    const PaError code = Pa_CloseStream(stream_);
-    stream_ = nullptr;
-    if (code != paNoError) {
-        const int result = fail(code, describe(code));
-        closeStream();
-        return result;
-    }
-    closeStream();
+    if (!opened_) return kCaptureInvalidHandle;
+    letGoOfStream();
+    opened_ = false;
+    complaintFilter_.reset();
     return kCaptureOk;
 }
 
@@ -189,6 +208,36 @@ const char* DeviceCapture::errorText(int code) {
         return nullptr;
     }
     return errorText_.c_str();
+}
+
+bool DeviceCapture::recover(const char* reason) {
+    if (!reconnect_ || !opened_) return false;
+    std::string why;
+    {
+        std::lock_guard<std::mutex> hold(queueLock);
+        why = reason != nullptr ? reason : lostReason_;
+    }
+    losses_.fetch_add(1, std::memory_order_relaxed);
+    std::fprintf(warnings_, "Sound input lost: %s; retrying\n", why.c_str());
+    std::fflush(warnings_);
+    const auto lostAt = std::chrono::steady_clock::now();
+    letGoOfStream();
+    RetrySchedule schedule(policy_, lostAt);
+    for (;;) {
+        if (!waitUnlessInterrupted(schedule.nextDelay())) return true;
+        if (reopen()) {
+            std::fprintf(warnings_, "Sound input restored after %lld s\n",
+                         wholeSeconds(std::chrono::steady_clock::now() - lostAt));
+            std::fflush(warnings_);
+            return true;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (schedule.reportDue(now)) {
+            std::fprintf(warnings_, "Sound input still lost after %lld s; retrying\n",
+                         wholeSeconds(now - lostAt));
+            std::fflush(warnings_);
+        }
+    }
 }
 
 void DeviceCapture::deliver(const std::uint8_t* samples, unsigned long frameCount,
@@ -220,10 +269,131 @@ void DeviceCapture::deliver(const std::uint8_t* samples, unsigned long frameCoun
     }
 }
 
+void DeviceCapture::streamEnded() {
+    if (!stopping_) markLost("the sound device stopped delivering audio");
+}
+
+std::string DeviceCapture::failureText(int code) {
+    const char* text = errorText(code);
+    return text != nullptr ? text : fallbackDeviceMessage(code);
+}
+
 int DeviceCapture::fail(int code, std::string text) {
     detailCode_ = code;
     detail_ = std::move(text);
     return code;
+}
+
+int DeviceCapture::openStream() {
+    if (libraryStop_.busy()) {
+        return fail(kCaptureAllocated, "the sound library is still busy with the lost device");
+    }
+    PaError code = openLibrary();
+    if (code != paNoError) return fail(code, describe(code));
+    libraryOpen_ = true;
+    int device = paNoDevice;
+    const int found = findDevice(device);
+    if (found != kCaptureOk) {
+        letGoOfStream();
+        return found;
+    }
+    PaStreamParameters input{};
+    input.device = device;
+    input.channelCount = format_.channels;
+    input.sampleFormat = format_.bitsPerSample == 8 ? paUInt8 : paInt16;
+    input.suggestedLatency = Pa_GetDeviceInfo(device)->defaultHighInputLatency;
+    auto* link = new StreamLink;
+    link->capture = this;
+    PaStream* stream = nullptr;
+    code = Pa_OpenStream(&stream, &input, nullptr, format_.samplesPerSecond,
+                         paFramesPerBufferUnspecified, paNoFlag, onAudio, link);
+    if (code != paNoError) {
+        delete link;
+        const int result = fail(code, describe(code));
+        letGoOfStream();
+        return result;
+    }
+    Pa_SetStreamFinishedCallback(stream, onStreamFinished);
+    stream_ = stream;
+    link_ = link;
+    return kCaptureOk;
+}
+
+int DeviceCapture::startStream() {
+    stopping_ = false;
+    const PaError code = Pa_StartStream(stream_);
+    return code == paNoError ? kCaptureOk : fail(code, describe(code));
+}
+
+void DeviceCapture::markLost(std::string reason) {
+    {
+        std::lock_guard<std::mutex> hold(queueLock);
+        lostReason_ = std::move(reason);
+        sourceLost = true;
+    }
+    bufferReturned.notify_all();
+}
+
+bool DeviceCapture::waitUnlessInterrupted(std::chrono::steady_clock::duration delay) {
+    const auto end = std::chrono::steady_clock::now() + delay;
+    for (;;) {
+        if (heartbeat_) heartbeat_();
+        const auto beatEnd = std::chrono::steady_clock::now() + kHeartbeatInterval;
+        std::unique_lock<std::mutex> hold(queueLock);
+        if (bufferReturned.wait_until(hold, std::min(end, beatEnd),
+                                      [this] { return waitInterrupted; })) {
+            return false;
+        }
+        if (std::chrono::steady_clock::now() >= end) return true;
+    }
+}
+
+bool DeviceCapture::reopen() {
+    {
+        std::lock_guard<std::mutex> hold(queueLock);
+        sourceLost = false;
+    }
+    if (openStream() != kCaptureOk) return false;
+    if (!started_ || startStream() == kCaptureOk) return true;
+    letGoOfStream();
+    return false;
+}
+
+void DeviceCapture::letGoOfStream() {
+    if (stream_ == nullptr && !libraryOpen_) return;
+    stopping_ = true;
+    PaStream* stream = stream_;
+    StreamLink* link = link_;
+    const bool library = libraryOpen_;
+    stream_ = nullptr;
+    link_ = nullptr;
+    libraryOpen_ = false;
+    // Complaints of the library's last words go to the filter, not to a quieted stream
+    // that would swallow this program's own lines written meanwhile on other threads.
+    const bool stopped = libraryStop_.run(
+        [stream, library] {
+            if (stream != nullptr) {
+                Pa_AbortStream(stream);
+                Pa_CloseStream(stream);
+            }
+            if (library) Pa_Terminate();
+        },
+        kLibraryStopBound);
+    if (stopped) {
+        delete link;
+        return;
+    }
+    // The stream's thread may wake up one day and call back: it must find nothing. The
+    // link stays allocated for that thread on purpose.
+    if (link != nullptr) {
+        std::lock_guard<std::mutex> hold(link->lock);
+        link->capture = nullptr;
+    }
+    std::fprintf(warnings_,
+                 "%s: warning: the sound library did not stop within %lld s; its stream is "
+                 "left behind\n",
+                 kModelName, static_cast<long long>(kLibraryStopBound.count()));
+    std::fflush(warnings_);
 }
 
 int DeviceCapture::findDevice(int& device) {
@@ -259,18 +429,6 @@ void DeviceCapture::warnOfLosses() {
                      "(%lu so far)\n",
                      kModelName, lost - reportedLostFrames_, lost);
         reportedLostFrames_ = lost;
-    }
-}
-
-void DeviceCapture::closeStream() {
-    if (stream_ != nullptr) {
-        Pa_AbortStream(stream_);
-        Pa_CloseStream(stream_);
-        stream_ = nullptr;
-    }
-    if (libraryOpen_) {
-        closeLibrary();
-        libraryOpen_ = false;
     }
 }
 

@@ -22,6 +22,7 @@ constexpr double kEightBitScale = 0.0078125;
 constexpr double kSixteenBitScale = 0.000030517578125;
 // A wait longer than this is as good as endless, and keeps the deadline representable.
 constexpr double kLongestWaitSeconds = 365.0 * 24.0 * 3600.0;
+constexpr const char* kNoAudioInput = "No audio input";
 
 bool errorSet(const BlockRecord& block) {
     return block.errorRecord->errorStatus != nullptr;
@@ -238,20 +239,41 @@ void startCapture(BlockRecord& block) {
     reportDeviceError(block, captureLayerOf(block)->start());
 }
 
+namespace {
+
+enum class WaitEnd { filled, interrupted, sourceLost, timedOut };
+
+WaitEnd waitForAudio(BlockRecord& block, CaptureLayer& layer,
+                     std::chrono::steady_clock::duration patience, CaptureBuffer*& buffer) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    std::unique_lock<std::mutex> hold(layer.queueLock);
+    layer.bufferReturned.wait_until(hold, deadline, [&] {
+        return queueHead(block, kFilledHeadSlot) != nullptr || layer.waitInterrupted ||
+               layer.sourceLost;
+    });
+    // Audio already captured is used even after an interruption.
+    if (queueHead(block, kFilledHeadSlot) != nullptr) {
+        buffer = takeFromQueue(block, kFilledTailSlot, kFilledHeadSlot);
+        return WaitEnd::filled;
+    }
+    if (layer.waitInterrupted) return WaitEnd::interrupted;
+    return layer.sourceLost ? WaitEnd::sourceLost : WaitEnd::timedOut;
+}
+
+}  // namespace
+
 CaptureBuffer* takeFilledBuffer(BlockRecord& block) {
     CaptureLayer* layer = captureLayerOf(block);
-    const auto deadline =
-        std::chrono::steady_clock::now() + waitTimeout(readSoundInputConfig(block));
+    const auto patience = waitTimeout(readSoundInputConfig(block));
     CaptureBuffer* buffer = nullptr;
-    {
-        std::unique_lock<std::mutex> hold(layer->queueLock);
-        const bool filled = layer->bufferReturned.wait_until(
-            hold, deadline, [&] { return queueHead(block, kFilledHeadSlot) != nullptr; });
-        if (filled) buffer = takeFromQueue(block, kFilledTailSlot, kFilledHeadSlot);
-    }
-    if (buffer == nullptr) {
-        reportError(block, "No audio input");
-        return nullptr;
+    for (;;) {
+        const WaitEnd end = waitForAudio(block, *layer, patience, buffer);
+        if (end == WaitEnd::filled) break;
+        if (end == WaitEnd::interrupted) return nullptr;
+        if (!layer->recover(end == WaitEnd::timedOut ? kNoAudioInput : nullptr)) {
+            reportError(block, kNoAudioInput);
+            return nullptr;
+        }
     }
     reportDeviceError(block, layer->unprepare(buffer));
     return buffer;

@@ -65,8 +65,10 @@ void openDevice(BlockRecord& block);
 void recycleBuffer(BlockRecord& block, CaptureBuffer* buffer);
 void refillDevice(BlockRecord& block);
 void startCapture(BlockRecord& block);
-// Waits until the oldest filled buffer is there and takes it; null after "No audio
-// input", when none returns within the playing time of all buffers together.
+// Waits until the oldest filled buffer is there and takes it. When none returns within
+// the playing time of all buffers together, or the layer lost its source, the layer may
+// recover (see capture_layer.h); otherwise the answer is null after "No audio input".
+// Null without an error when the wait was interrupted and no filled buffer was left.
 CaptureBuffer* takeFilledBuffer(BlockRecord& block);
 // Zero-fills the unrecorded tail of the buffer, then converts frameSize sample frames.
 void convertBuffer(const SoundInputConfig& config, CaptureBuffer& buffer, double* frame);

@@ -1,5 +1,7 @@
 #include "audio/wave_in.h"
 
+#include <algorithm>
+
 #include "audio/sound_input.h"
 
 namespace bm7 {
@@ -30,13 +32,24 @@ void initializeSampleTimes(BlockRecord* block) {
     block->sampleOffsets[0] = 0.0;
 }
 
+// The wait was interrupted before the frame came: the step still runs, on silence rather
+// than on a repeat of the last frame, and is the run's last.
+void endOnSilence(BlockRecord& block) {
+    const OutputPort& port = block.outputPorts[0];
+    std::fill(port.signal, port.signal + port.width, 0.0);
+    block.simInfo->stopRequested = 1;
+}
+
 void start(BlockRecord* block) {
     startSoundInput(*block);
 }
 
 void outputs(BlockRecord* block, int /*task*/) {
     CaptureBuffer* buffer = takeFilledBuffer(*block);
-    if (buffer == nullptr) return;
+    if (buffer == nullptr) {
+        if (block->errorRecord->errorStatus == nullptr) endOnSilence(*block);
+        return;
+    }
     convertBuffer(readSoundInputConfig(*block), *buffer, block->outputPorts[0].signal);
     if ((buffer->flags & kBufferEndOfStream) != 0) block->simInfo->stopRequested = 1;
     recycleBuffer(*block, buffer);

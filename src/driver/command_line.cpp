@@ -17,6 +17,7 @@ constexpr OptionSpec kProgramOptions[] = {
     {"version", nullptr, "print the program's version and exit"},
     {"list-devices", nullptr, "print the sound input devices and exit"},
     {"device", "NAME", "capture from the first input device whose name contains NAME"},
+    {"reconnect", nullptr, "wait for a lost or missing sound device instead of ending the run"},
     {"input", "FILE", "read the audio from FILE instead of a sound device"},
     {"channel", "N", "with --input: read channel N of the file (1 = the first)"},
     {"realtime", nullptr, "with --input: deliver the file at the pace of a sound card"},
@@ -109,7 +110,11 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv,
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strncmp(arg, "--", 2) != 0 || arg[2] == '\0') {
-            if (positionalCount == 2) return ParseOutcome::usageError;
+            if (positionalCount == 2) {
+                problem = std::string("unexpected argument \"") + arg +
+                          "\": only a final time and a port may follow the options";
+                return ParseOutcome::usageError;
+            }
             positional[positionalCount++] = arg;
             continue;
         }
@@ -122,11 +127,15 @@ ParseOutcome parseCommandLine(int argc, const char* const* argv,
     }
     if (positionalCount >= 1) {
         if (!scanFinalTime(positional[0], out.finalTime) || std::isnan(out.finalTime)) {
+            problem = std::string("bad final time \"") + positional[0] +
+                      "\": a number of seconds, 0 or more (0 for no limit)";
             return ParseOutcome::usageError;
         }
         out.hasFinalTime = true;
     }
     if (positionalCount == 2 && !scanPort(positional[1], out.port)) {
+        problem = std::string("bad port \"") + positional[1] + "\": a whole number from " +
+                  std::to_string(kLowestPort) + " to " + std::to_string(kHighestPort);
         return ParseOutcome::usageError;
     }
     if (out.has("help")) return ParseOutcome::help;

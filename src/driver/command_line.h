@@ -40,8 +40,7 @@ std::span<const OptionSpec> programOptions();
 bool readOption(int argc, const char* const* argv, std::span<const OptionSpec> options,
                 int& index, std::string& name, std::string& value, std::string& problem);
 
-// Parses argv[1..argc-1]. On usageError, `problem` is empty for a bad positional
-// argument and names the fault for a bad option.
+// Parses argv[1..argc-1]. On usageError, `problem` names the argument at fault.
 ParseOutcome parseCommandLine(int argc, const char* const* argv,
                               std::span<const OptionSpec> options, CommandLine& out,
                               std::string& problem);

@@ -1,6 +1,7 @@
 #include "driver/run.h"
 
 #include "driver/nonfinite.h"
+#include "driver/stop_signals.h"
 
 namespace bm7 {
 
@@ -49,12 +50,17 @@ bool finalTimeReached(const SimInfo& sim) {
     return sim.finalTime != 0.0 && sim.finalTime - now <= now * kFinalTimeSlack;
 }
 
+bool signalledToStop(Driver& driver) {
+    if (driver.pendingStopSignal != nullptr) driver.stoppedBySignal = driver.pendingStopSignal();
+    return driver.stoppedBySignal != 0;
+}
+
 void runLoop(Driver& driver) {
     const SimInfo& sim = *driver.root->simInfo;
-    if (driver.stopFlag) return;
+    if (driver.stopFlag || signalledToStop(driver)) return;
     while (!finalTimeReached(sim)) {
         oneStep(driver);
-        if (sim.stopRequested || driver.stopFlag) return;
+        if (signalledToStop(driver) || sim.stopRequested || driver.stopFlag) return;
     }
     if (!driver.stopFlag && !sim.stopRequested) oneStep(driver);
 }
@@ -74,6 +80,9 @@ int endRun(Driver& driver, std::FILE* out, std::FILE* err) {
         return kFailure;
     }
     driver.model.terminate();
+    if (driver.stoppedBySignal != 0) {
+        std::fprintf(err, "Stopped by the signal %s\n", stopSignalName(driver.stoppedBySignal));
+    }
     return 0;
 }
 
@@ -121,8 +130,10 @@ int runModel(Driver& driver, const CommandLine& commandLine, std::FILE* out, std
     return endRun(driver, out, err);
 }
 
-int runProgram(const CommandLine& commandLine, Model& model, std::FILE* out, std::FILE* err) {
+int runProgram(const CommandLine& commandLine, Model& model, std::FILE* out, std::FILE* err,
+               int (*pendingStopSignal)()) {
     Driver driver(model);
+    driver.pendingStopSignal = pendingStopSignal;
     return runModel(driver, commandLine, out, err);
 }
 

@@ -32,6 +32,10 @@ struct Driver {
     // The logging update of each step. Logging has no failure of its own; the step still
     // handles one, and a replacement lets that path be exercised.
     const char* (*logUpdate)(BlockRecord& root) = logStep;
+    // Polled after each step: a nonzero answer (a signal number) ends the run as cleanly
+    // as a stop request and is named on the error stream.
+    int (*pendingStopSignal)() = nullptr;
+    int stoppedBySignal = 0;
 };
 
 // Sets rtInf, rtMinusInf and rtNaN for reals of `realSize` bytes; on failure reports
@@ -44,6 +48,7 @@ void oneStep(Driver& driver);
 // Start-up, the loop and the end of the run for the driver's model.
 int runModel(Driver& driver, const CommandLine& commandLine, std::FILE* out, std::FILE* err);
 
-int runProgram(const CommandLine& commandLine, Model& model, std::FILE* out, std::FILE* err);
+int runProgram(const CommandLine& commandLine, Model& model, std::FILE* out, std::FILE* err,
+               int (*pendingStopSignal)() = nullptr);
 
 }  // namespace bm7

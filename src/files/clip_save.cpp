@@ -145,6 +145,12 @@ void update(BlockRecord* block, int) {
     countFrameWithoutClips(*block);
 }
 
+void terminate(BlockRecord* block) {
+    // The last update already counted the frame the window ends with.
+    --block->integerWork[0];
+    saveRunInProgress(*block, stdout, std::time(nullptr));
+}
+
 }  // namespace
 
 bool runEndsAtFrameStart(const double* const* enable, int windowLength, int newest) {
@@ -216,6 +222,16 @@ void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now)
     }
 }
 
+void saveRunInProgress(BlockRecord& block, std::FILE* announce, std::time_t now) {
+    const int windowLength = paramInt(block, kClipWindowLength);
+    if (windowLength <= 0 || paramInt(block, kClipChannels) <= 0) return;
+    TextBuffer directory;
+    if (*readTextParam(block, kClipDirectory, directory) == '\0') return;  // clips are off
+    const double* const* enable = block.inputPorts[1].elementPointers;
+    if (!enabledAt(enable, windowLength - 1)) return;
+    saveClip(block, {runStart(enable, windowLength - 1), windowLength}, announce, now);
+}
+
 void setClipSaveObserver(BlockRecord& block, ClipSaveObserver* observer) {
     block.pointerWork[1] = observer;
 }
@@ -227,7 +243,7 @@ void registerClipSave(BlockRecord* block) {
     methods.initializeConditions.byRecord = initializeConditions;
     methods.outputs.byRecord = emptyTaskMethod;
     methods.update = update;
-    methods.terminate = emptyMethod;
+    methods.terminate = terminate;
 }
 
 }  // namespace bm7

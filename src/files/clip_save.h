@@ -1,7 +1,8 @@
 // Clip & Save: turns runs of a clip-enable window into clip files. Each update looks at
 // the newest frame of the audio and enable windows and saves every run of nonzero
 // enable samples that ends there, then counts the frame. Nothing is kept between frames
-// but that count: a run still on at the newest sample is found again, whole, later.
+// but that count: a run still on at the newest sample is found again, whole, later, or
+// saved as far as it goes when the run ends first.
 #pragma once
 
 #include <cstdint>
@@ -76,6 +77,9 @@ void countFrameWithoutClips(BlockRecord& block);
 // and the run goes on; the error status then carries the file and the system's reason
 // on a second line.
 void saveFinishedClips(BlockRecord& block, std::FILE* announce, std::time_t now);
+// At the end of a run, whatever ends it: the run still on at the newest sample is saved
+// with the audio seen so far. The block's terminate does this after the last update.
+void saveRunInProgress(BlockRecord& block, std::FILE* announce, std::time_t now);
 
 void registerClipSave(BlockRecord* block);
 

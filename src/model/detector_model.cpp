@@ -402,7 +402,10 @@ void DetectorModel::outputs(int task) {
         // rebuilding them every frame would cost more than all the model's other copies.
         callOutputs(child(kClipDelay), task);
         clipRunEnds_ = runEndsInFrame(lastClipGate_, s.clipGate, kFrameLength);
-        if (clipRunEnds_) {
+        // A run still on at the frame's end is saved as it stands when the program's run
+        // ends with this frame, so its windows are kept current too.
+        const double newestGate = s.clipGate[kFrameLength - 1];
+        if (clipRunEnds_ || newestGate < 0.0 || newestGate > 0.0) {
             callOutputs(child(kClipAudioFifo), task);
             callOutputs(child(kClipGateFifo), task);
         }
@@ -601,11 +604,12 @@ void DetectorModel::hourlyFileChecks() {
 }
 
 void DetectorModel::terminate() {
-    if (listener_ != nullptr) tracker_.finish(*listener_);
     callTerminate(child(kClock));
     callTerminate(child(kWaveIn));
     callTerminate(child(kDeinterleave));
     for (int index = kBandFifo; index < kChildCount; ++index) callTerminate(child(index));
+    // After Clip & Save has saved the run still under way, so that its report names the clip.
+    if (listener_ != nullptr) tracker_.finish(*listener_);
     fileGuard_.reportRefusals();
 }
 

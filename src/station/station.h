@@ -59,6 +59,10 @@ public:
 
     void detected(const detector::Detection& detection) override;
 
+    // Tells the watchdog the monitor is alive while a step waits on purpose, as for a
+    // lost sound device; model thread.
+    void keepAlive() { notifier_.alive(); }
+
     const StationStatus& status() const { return status_; }
 
 private:

@@ -26,6 +26,8 @@ TEST(CaptureSettings, TakesTheDeviceOrTheFileWithItsChannelAndPace) {
     EXPECT_EQ(none.settings.inputFile, "");
 
     EXPECT_EQ(read({{"device", "USB"}}).settings.deviceName, "USB");
+    EXPECT_FALSE(none.settings.reconnect);
+    EXPECT_TRUE(read({{"device", "USB"}, {"reconnect", ""}}).settings.reconnect);
 
     const Read file = read({{"input", "dawn.flac"}, {"channel", "2"}, {"realtime", ""}});
     ASSERT_TRUE(file.ok) << file.problem;
@@ -38,7 +40,8 @@ TEST(CaptureSettings, RefusesOptionsThatCannotWorkTogether) {
     for (const Read& bad : {read({{"input", ""}}), read({{"device", "x"}, {"input", "a.wav"}}),
                             read({{"input", "a.wav"}, {"channel", "0"}}),
                             read({{"input", "a.wav"}, {"channel", "2x"}}), read({{"channel", "1"}}),
-                            read({{"realtime", ""}})}) {
+                            read({{"realtime", ""}}),
+                            read({{"input", "a.wav"}, {"reconnect", ""}})}) {
         EXPECT_FALSE(bad.ok);
         EXPECT_FALSE(bad.problem.empty());
     }

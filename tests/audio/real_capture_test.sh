@@ -7,56 +7,9 @@
 set -eu
 probe="$1"
 program="$2"
-# Under the sanitizers: whole stacks, so that leaks inside the sound library's plugins can
-# be told apart from this program's.
-here=$(cd "$(dirname "$0")" && pwd)
-export ASAN_OPTIONS="${ASAN_OPTIONS:-}${ASAN_OPTIONS:+:}fast_unwind_on_malloc=0"
-export LSAN_OPTIONS="${LSAN_OPTIONS:-}${LSAN_OPTIONS:+:}suppressions=$here/sound_libraries.supp"
-work=$(mktemp -d)
-server_pid=""
-capture_pid=""
+. "$(dirname "$0")/sound_server.sh"
 
-stop() {
-    if [ -n "$1" ] && kill "$1" 2>/dev/null; then wait "$1" 2>/dev/null || true; fi
-}
-cleanup() {
-    stop "$capture_pid"
-    stop "$server_pid"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-mkdir -m 700 "$work/home" "$work/run"
-export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
-export PULSE_SERVER="unix:$work/run/pulse/native" PULSE_COOKIE="$work/home/cookie"
-unset DBUS_SESSION_BUS_ADDRESS DISPLAY
-
-# Without norewinds=1 the start of the played recording goes missing.
-cat >"$work/virtual.pa" <<'PA'
-load-module module-native-protocol-unix auth-anonymous=1
-load-module module-null-sink sink_name=vsink format=s16le rate=22050 channels=1 norewinds=1
-set-default-sink vsink
-set-default-source vsink.monitor
-PA
-pulseaudio --daemonize=no -n -F "$work/virtual.pa" --exit-idle-time=-1 --use-pid-file=no \
-    --disable-shm=yes >"$work/server.log" 2>&1 &
-server_pid=$!
-
-waited=0
-until pactl info >/dev/null 2>&1; do
-    waited=$((waited + 1))
-    if [ "$waited" -gt 100 ]; then
-        echo "the sound server did not come up:" >&2
-        cat "$work/server.log" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-
-quiet() {
-    grep -v '^ALSA lib\|^Cannot connect\|^jack server\|^JackShm' "$1" >&2 || true
-}
+start_sound_server
 
 "$program" --list-devices >"$work/devices" 2>"$work/devices.log"
 if ! grep -q '(default)' "$work/devices"; then
@@ -74,11 +27,11 @@ grep -q 'No sound input device has "no-such-device" in its name' "$work/none.log
 "$probe" make-recording "$work/recording.wav" 2 20261208
 # 14 frames of 8192 samples: about 5.2 s, room for the 2 s recording and the start delay.
 "$probe" capture "$work/capture.raw" 14 "$work/ready" 2>"$work/capture.log" &
-capture_pid=$!
+run_pid=$!
 waited=0
 until [ -e "$work/ready" ]; do
     waited=$((waited + 1))
-    if [ "$waited" -gt 100 ] || ! kill -0 "$capture_pid" 2>/dev/null; then
+    if [ "$waited" -gt 100 ] || ! kill -0 "$run_pid" 2>/dev/null; then
         echo "capture did not start:" >&2
         quiet "$work/capture.log"
         exit 1
@@ -87,8 +40,8 @@ until [ -e "$work/ready" ]; do
 done
 paplay "$work/recording.wav"
 status=0
-wait "$capture_pid" || status=$?
-capture_pid=""
+wait "$run_pid" || status=$?
+run_pid=""
 if [ "$status" -ne 0 ]; then
     echo "capture failed with status $status:" >&2
     quiet "$work/capture.log"

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -41,6 +42,10 @@ public:
         return result("unprepare");
     }
     int close() override { return result("close"); }
+    bool recover(const char* reason) override {
+        recoverReasons_.push_back(reason != nullptr ? reason : "(lost)");
+        return onRecover ? onRecover() : false;
+    }
     const char* errorText(int code) override {
         auto found = texts_.find(code);
         return found == texts_.end() ? nullptr : found->second.c_str();
@@ -67,6 +72,16 @@ public:
         return found == callCounts_.end() ? 0 : found->second;
     }
     const std::vector<std::string>& log() const { return log_; }
+    const std::vector<std::string>& recoverReasons() const { return recoverReasons_; }
+    // What recover does and answers; without it the layer cannot recover.
+    std::function<bool()> onRecover;
+    void loseSource() {
+        {
+            std::lock_guard<std::mutex> hold(queueLock);
+            sourceLost = true;
+        }
+        bufferReturned.notify_all();
+    }
     const std::deque<CaptureBuffer*>& atLayer() const { return atLayer_; }
     const CaptureFormat& format() const { return format_; }
 
@@ -93,6 +108,7 @@ private:
     std::map<int, std::string> texts_;
     std::map<std::string, int> callCounts_;
     std::vector<std::string> log_;
+    std::vector<std::string> recoverReasons_;
 };
 
 }  // namespace bm7::testing

@@ -272,6 +272,60 @@ TEST(SoundInputWait, ABufferReturnedOnAnotherThreadEndsTheWait) {
     EXPECT_EQ(rig.frame(), (std::vector<double>{0.5, -0.5}));
 }
 
+TEST(SoundInputWait, AnInterruptionEndsTheWaitWithoutAnErrorAndTheFrameIsSilence) {
+    Rig rig({1, 0, 1000, 16, 2, 2000});  // a timeout of 4 s that must not be reached
+    rig.start();
+    rig.layer.deliver(littleEndian({16384, -16384}));
+    rig.step();
+    std::thread stopper([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        rig.layer.interruptWait();
+    });
+    rig.step();
+    stopper.join();
+    EXPECT_EQ(rig.error(), "");
+    EXPECT_EQ(rig.frame(), (std::vector<double>{0.0, 0.0}));
+    EXPECT_EQ(rig.harness.simInfo().stopRequested, 1);
+    expectEveryBufferInExactlyOnePlace(rig);
+}
+
+TEST(SoundInputWait, AudioAlreadyCapturedIsUsedEvenAfterAnInterruption) {
+    Rig rig({1, 0, 1000, 16, 2, 2000});
+    rig.start();
+    rig.layer.deliver(littleEndian({16384, -16384}));
+    rig.layer.interruptWait();
+    rig.step();
+    EXPECT_EQ(rig.frame(), (std::vector<double>{0.5, -0.5}));
+    EXPECT_EQ(rig.harness.simInfo().stopRequested, 0);
+}
+
+TEST(SoundInputRecovery, ALostSourceEndsTheWaitAtOnceAndWithoutRecoveryIsNoAudioInput) {
+    Rig rig({1, 0, 1000, 16, 2, 2000});
+    rig.start();
+    rig.layer.loseSource();
+    rig.step();
+    EXPECT_EQ(rig.error(), "No audio input");
+    EXPECT_EQ(rig.layer.recoverReasons(), std::vector<std::string>{"(lost)"});
+}
+
+TEST(SoundInputRecovery, ARecoveredSourceDeliversIntoTheSameStepWithItsBuffersKept) {
+    Rig rig({1, 0, 1000, 16, 2, 4});  // a timeout of 8 ms
+    rig.start();
+    int recoveries = 0;
+    rig.layer.onRecover = [&] {
+        // Gone for two timeouts, then back with every buffer still at the layer.
+        if (++recoveries < 3) return true;
+        rig.layer.deliver(littleEndian({-16384, 16384}));
+        return true;
+    };
+    rig.step();
+    EXPECT_EQ(rig.error(), "");
+    EXPECT_EQ(rig.layer.recoverReasons(),
+              (std::vector<std::string>{"No audio input", "No audio input", "No audio input"}));
+    EXPECT_EQ(rig.frame(), (std::vector<double>{-0.5, 0.5}));
+    expectEveryBufferInExactlyOnePlace(rig);
+}
+
 TEST(SoundInputWait, AFailedUnprepareIsReportedButTheFrameIsStillConverted) {
     Rig rig({1, 0, 8000, 16, 1, 2});
     rig.start();

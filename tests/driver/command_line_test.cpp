@@ -63,7 +63,8 @@ TEST(CommandLine, RefusesNegativeMalformedAndNaNFinalTimes) {
     for (const char* text : {"-1", "abc", "10x", "", "nan", "1 2"}) {
         Parsed p = parse({text});
         EXPECT_EQ(p.outcome, ParseOutcome::usageError) << text;
-        EXPECT_TRUE(p.problem.empty()) << text;
+        EXPECT_EQ(p.problem, std::string("bad final time \"") + text +
+                                 "\": a number of seconds, 0 or more (0 for no limit)");
     }
 }
 
@@ -73,12 +74,18 @@ TEST(CommandLine, AcceptsPortsInRangeAndRefusesOthers) {
     }
     EXPECT_EQ(parse({"10", "256"}).line.port, 256);
     for (const char* port : {"100", "255", "65536", "-1", "80x", "1.5"}) {
-        EXPECT_EQ(parse({"10", port}).outcome, ParseOutcome::usageError) << port;
+        const Parsed p = parse({"10", port});
+        EXPECT_EQ(p.outcome, ParseOutcome::usageError) << port;
+        EXPECT_EQ(p.problem,
+                  std::string("bad port \"") + port + "\": a whole number from 256 to 65535");
     }
 }
 
-TEST(CommandLine, RefusesThreeArguments) {
-    EXPECT_EQ(parse({"1", "300", "3"}).outcome, ParseOutcome::usageError);
+TEST(CommandLine, RefusesThreeArgumentsNamingTheThird) {
+    const Parsed p = parse({"1", "300", "3"});
+    EXPECT_EQ(p.outcome, ParseOutcome::usageError);
+    EXPECT_EQ(p.problem,
+              "unexpected argument \"3\": only a final time and a port may follow the options");
 }
 
 TEST(CommandLine, ReadsOptionsInFrontOfThePositionalArguments) {

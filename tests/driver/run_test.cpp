@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -141,6 +142,68 @@ TEST(RunLoop, KeepsTheModelsFinalTimeWithoutAFinalTimeArgument) {
     DriverRun run(model);
     EXPECT_EQ(run(CommandLine{}), 0);
     EXPECT_EQ(model.stepTimes.size(), 3U);
+}
+
+// What the process's signal handlers would have recorded, for the driver to poll.
+int pendingSignal = 0;
+int readPendingSignal() {
+    return pendingSignal;
+}
+
+TEST(RunSignals, AStopSignalEndsTheRunCleanlyAfterTheStepItArrivedInAndIsNamed) {
+    pendingSignal = 0;
+    RecordingModel model;
+    model.onOutputs = [&](int step) {
+        if (step == 2) pendingSignal = SIGTERM;
+    };
+    DriverRun run(model);
+    run.driver.pendingStopSignal = readPendingSignal;
+    EXPECT_EQ(run(CommandLine{}), 0);
+    EXPECT_EQ(model.stepTimes.size(), 3U);
+    EXPECT_EQ(model.updates, 3);
+    EXPECT_EQ(model.terminations, 1);
+    EXPECT_EQ(run.err.text(), "Stopped by the signal SIGTERM\n");
+}
+
+TEST(RunSignals, ASignalDuringStartUpRunsNoStepButStillEndsCleanly) {
+    pendingSignal = 0;
+    RecordingModel model;
+    model.onStart = [] { pendingSignal = SIGHUP; };
+    DriverRun run(model);
+    run.driver.pendingStopSignal = readPendingSignal;
+    EXPECT_EQ(run(withFinalTime(10.0)), 0);
+    EXPECT_TRUE(model.stepTimes.empty());
+    EXPECT_EQ(model.terminations, 1);
+    EXPECT_EQ(run.err.text(), "Stopped by the signal SIGHUP\n");
+}
+
+TEST(RunSignals, AStopRequestInTheSameStepStillNamesTheSignal) {
+    pendingSignal = 0;
+    RecordingModel model;
+    model.onOutputs = [&](int step) {
+        if (step != 1) return;
+        pendingSignal = SIGINT;
+        model.shape.sim.stopRequested = 1;
+    };
+    DriverRun run(model);
+    run.driver.pendingStopSignal = readPendingSignal;
+    EXPECT_EQ(run(CommandLine{}), 0);
+    EXPECT_EQ(run.err.text(), "Stopped by the signal SIGINT\n");
+}
+
+TEST(RunSignals, AnErrorInTheStepASignalEndsIsStillAFailure) {
+    pendingSignal = 0;
+    RecordingModel model;
+    model.onOutputs = [&](int step) {
+        if (step != 1) return;
+        pendingSignal = SIGTERM;
+        model.report("No audio input");
+    };
+    DriverRun run(model);
+    run.driver.pendingStopSignal = readPendingSignal;
+    EXPECT_EQ(run(CommandLine{}), 1);
+    EXPECT_EQ(model.terminations, 0);
+    EXPECT_EQ(run.err.text(), "No audio input\n");
 }
 
 TEST(RunFailures, AnErrorInModelStartRunsNoStep) {

@@ -142,6 +142,32 @@ TEST(ClipSaveScan, SavesARunStillOnAtTheNewestSampleOnlyInTheFrameWhereItEnds) {
     EXPECT_EQ(savedClips(dir), (std::vector<Saved>{{"c_000.00.28_00.flt", 20, 26}}));
 }
 
+TEST(ClipSaveEndOfRun, TheRunStillOnWhenTheRunEndsIsSavedAsFarAsItGoesAndStampedLikeTheFrame) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    enable(*block, 3, 6);  // finished long ago: not saved again
+    enable(*block, 20, 32);
+    Console console;
+    saveFrame(*block, console);
+    EXPECT_TRUE(savedClips(dir).empty());
+    ::testing::internal::CaptureStdout();
+    block->record.methods.terminate(&block->record);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Saved clip " + (dir / "c_000.00.20_00.flt") + "\n");
+    EXPECT_EQ(savedClips(dir), (std::vector<Saved>{{"c_000.00.20_00.flt", 20, 31}}));
+}
+
+TEST(ClipSaveEndOfRun, NothingIsSavedWhenNoRunIsOnAtTheNewestSample) {
+    ScratchDirectory dir;
+    auto block = clipSave({.directory = dir.path()});
+    enable(*block, 20, 31);
+    Console console;
+    saveFrame(*block, console);  // saves the run that ended in the newest frame
+    EXPECT_EQ(savedClips(dir).size(), 1U);
+    saveRunInProgress(block->record, console.get(), kMarch5th2024);
+    EXPECT_EQ(savedClips(dir).size(), 1U);
+}
+
 TEST(ClipSaveScan, SavesARunThatEndsExactlyWhereTheNewestFrameBegins) {
     ScratchDirectory dir;
     auto block = clipSave({.directory = dir.path()});

@@ -147,7 +147,7 @@ TEST(DetectionReport, ARunLongerThanTheClipWindowIsReportedWhole) {
     expectClipHoldsTheRun(*longest, recording);
 }
 
-TEST(DetectionReport, ARunStillOpenWhenTheModelStopsIsReportedAtTerminateWithoutAClip) {
+TEST(DetectionReport, ARunStillOpenWhenTheModelStopsIsReportedAtTerminateWithItsClipSoFar) {
     const std::vector<std::int16_t> recording = longBout(6.0, 12.0);
     Recorder recorder;
     auto run = std::make_unique<SteppedDetector>(recording, &recorder);
@@ -168,7 +168,9 @@ TEST(DetectionReport, ARunStillOpenWhenTheModelStopsIsReportedAtTerminateWithout
     EXPECT_EQ(recorder.runs[0].gateBegin, open.back().gateBegin);
     EXPECT_EQ(recorder.runs[0].gateEnd, steps * kFrame);
     EXPECT_EQ(recorder.runs[0].peakEnergy, open.back().peakEnergy);
-    EXPECT_EQ(recorder.runs[0].clip, "");
+    // Clip & Save keeps what was heard of the run (its scratch folder is gone with it
+    // now), and the report names that clip.
+    EXPECT_EQ(std::filesystem::path(recorder.runs[0].clip).filename(), "Dick_000.00.03_00.wav");
 }
 
 TEST(DetectionReport, WithoutFileOutputsEachRunIsReportedWithAnEmptyClipNameAndNothingIsWritten) {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -19,6 +20,7 @@
 
 #include "detector_harness.h"
 #include "files/files_fixture.h"
+#include "support/file_contents.h"
 #include "support/small_tmpfs.h"
 
 namespace bm7::testing {
@@ -29,8 +31,9 @@ struct Finished {
     std::string out;
 };
 
-Finished runProgram(const std::string& arguments) {
-    const std::string command = std::string(BM7_PROGRAM) + " " + arguments + " 2>&1";
+// Standard output and, unless sent elsewhere, the error stream.
+Finished runProgram(const std::string& arguments, const std::string& errorsTo = "&1") {
+    const std::string command = std::string(BM7_PROGRAM) + " " + arguments + " 2>" + errorsTo;
     Finished result{-1, ""};
     std::FILE* pipe = popen(command.c_str(), "r");
     char chunk[4096];
@@ -85,6 +88,37 @@ TEST(Program, AnalysesTheDemoRecordingIntoOneClipPerSongBout) {
     }
     EXPECT_EQ(saved[5], "LogDick.txt");
     EXPECT_EQ(saved[6], "detections.csv");
+}
+
+TEST(Program, ABadFinalTimeOrPortPrintsTheUsageAndNamesTheArgumentOnTheErrorStream) {
+    const ScratchDirectory scratch;
+    const std::string errors = scratch / "errors";
+    for (const auto& [arguments, line] : {std::pair{"abc", "brakmoor7: bad final time \"abc\""},
+                                          std::pair{"10 100", "brakmoor7: bad port \"100\""}}) {
+        const Finished run = runProgram(arguments, errors);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out.rfind("usage: brakmoor7 [finaltime] [TCPport]\n", 0), 0U) << run.out;
+        const std::string complaint = fileContents(errors);
+        EXPECT_EQ(complaint.rfind(line, 0), 0U) << complaint;
+        EXPECT_EQ(std::count(complaint.begin(), complaint.end(), '\n'), 1) << complaint;
+    }
+}
+
+TEST(Program, AClosedStandardOutputCostsOnlyTheAnnouncements) {
+    const ScratchDirectory scratch;
+    const std::string recording = std::string(BM7_SOURCE_DIR) + "/data/demo.wav";
+    // The reader is gone before the first announcement is written.
+    const std::string command = "(" + std::string(BM7_PROGRAM) + " --input " + recording +
+                                " --clip-dir " + (scratch / "Calls") + " --stop-file " +
+                                (scratch / "stop") + "; echo $? >" + (scratch / "status") +
+                                ") | true";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(fileContents(scratch / "status"), "0\n");
+    int clips = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path() / "Calls")) {
+        clips += entry.path().extension() == ".wav";
+    }
+    EXPECT_EQ(clips, 5);
 }
 
 TEST(Program, RefusesAnUnreadableRecordingAndAnUnknownFormatAtStart) {
