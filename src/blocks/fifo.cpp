@@ -80,8 +80,31 @@ void copyHistory(const double* history, int channels, int firstRow, int endRow, 
         out[to] = history[row * channels];
 }
 
+// The ring's head, always in [0, history) while the ring is in use, marks a window that
+// slides in place instead: the model's integer area has no room for another word.
+constexpr int kSlidesInPlace = -1;
+
+bool slidesInPlace(const BlockRecord& block) {
+    return block.integerWork[0] == kSlidesInPlace;
+}
+
+// The previous window's newest samples are this window's history: they move to its
+// front, and the frame follows them.
+void slideWindow(BlockRecord* block, const Shape& shape) {
+    const int history = shape.historyLength();
+    double* out = block->outputPorts[0].signal;
+    if (history > 0) std::copy(out + shape.inputLength, out + shape.outputLength, out);
+    const int kept = std::max(history, 0);
+    copyInput(block->inputPorts[0], {0, 1}, kept - history, shape.outputLength - kept, out + kept,
+              1);
+}
+
 void outputs(BlockRecord* block, int) {
     const Shape shape = shapeOf(*block);
+    if (slidesInPlace(*block)) {
+        slideWindow(block, shape);
+        return;
+    }
     const int history = shape.historyLength();
     const int head = block->integerWork[0];
     const InputPort& input = block->inputPorts[0];
@@ -104,6 +127,7 @@ void outputs(BlockRecord* block, int) {
 }
 
 void update(BlockRecord* block, int) {
+    if (slidesInPlace(*block)) return;
     const Shape shape = shapeOf(*block);
     const int history = shape.historyLength();
     const int head = block->integerWork[0];
@@ -126,6 +150,12 @@ void update(BlockRecord* block, int) {
 }
 
 }  // namespace
+
+void slideWindowInPlace(BlockRecord* block) {
+    if (shapeOf(*block).channels != 1) return;
+    block->integerWork[0] = kSlidesInPlace;
+    std::fill_n(block->outputPorts[0].signal, block->outputPorts[0].width, 0.0);
+}
 
 void registerFifo(BlockRecord* block) {
     MethodTable& methods = block->methods;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "audio/sound_input.h"
+#include "blocks/fifo.h"
 #include "driver/frame_loop.h"
 #include "driver/nonfinite.h"
 #include "files/clip_retention.h"
@@ -355,6 +356,11 @@ void DetectorModel::start() {
         for (int index = stage + 1; index < stage + 1 + 3 * kBranchCount; ++index) {
             callInitializeConditions(child(index));
         }
+    }
+    // The filters' windows are read in every frame, so they slide in place.
+    slideWindowInPlace(&child(kBandFifo));
+    for (int first : {kStage1Branches, kStage2Branches}) {
+        for (int p = 0; p < kBranchCount; ++p) slideWindowInPlace(&child(first + 3 * p));
     }
     for (int index : {kNarrowZeroPad, kNarrowFft, kNarrowIfft, kNarrowIntegrate}) {
         callInitializeConditions(child(index));

@@ -34,13 +34,16 @@ int elementOf(const FifoShape& shape, int t, int c, int length) {
 
 // Feeds `frames` frames of one random signal per channel and checks every output window
 // against the signal itself: the last P1 samples received, zeros before the start.
-void expectSlidingWindows(const FifoShape& shape, int frames, unsigned seed) {
+// In place, the window slides in the output itself and the ring is never used.
+void expectSlidingWindows(const FifoShape& shape, int frames, unsigned seed,
+                          bool inPlace = false) {
     std::vector<std::vector<double>> signals;
     for (int c = 0; c < shape.channels; ++c)
         signals.push_back(
             randomFrame(static_cast<std::size_t>(frames * shape.inputLength), seed + c));
     BlockHarness fifo = makeFifo(shape);
     fifo.initializeConditions();
+    if (inPlace) slideWindowInPlace(&fifo.block);
     for (int k = 0; k < frames; ++k) {
         std::vector<double> frame(fifo.input().size());
         for (int c = 0; c < shape.channels; ++c)
@@ -69,6 +72,15 @@ TEST(FifoStreaming, EveryWindowHoldsTheLastSamplesReceivedOldestFirst) {
     expectSlidingWindows({1024, 2048, 1, false}, 6, 2u);
     expectSlidingWindows({128, 256, 1, true}, 6, 3u);
     expectSlidingWindows({8192, 32768, 1, false}, 7, 4u);
+}
+
+TEST(FifoStreaming, AWindowSlidInPlaceHoldsTheSameSamplesAsTheRing) {
+    expectSlidingWindows({8192, 16384, 1, false}, 5, 1u, true);
+    expectSlidingWindows({1024, 2048, 1, false}, 6, 2u, true);
+    expectSlidingWindows({128, 256, 1, true}, 6, 3u, true);
+    expectSlidingWindows({3, 10, 1, false}, 40, 5u, true);
+    expectSlidingWindows({16, 6, 1, false}, 5, 8u, true);
+    expectSlidingWindows({4, 11, 2, true}, 30, 9u, true);  // several channels keep the ring
 }
 
 TEST(FifoStreaming, HistoriesThatWrapMidFrameAndDegenerateShapesStayCorrect) {
