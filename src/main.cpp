@@ -32,6 +32,10 @@ public:
     }
 };
 
+bool isSubcommand(int argc, char** argv, std::string_view name) {
+    return argc > 1 && std::string_view(argv[1]) == name;
+}
+
 int usageError(const std::string& problem) {
     if (!problem.empty()) std::fprintf(stderr, "%s: %s\n", bm7::kModelName, problem.c_str());
     bm7::printUsage(stdout);
@@ -41,8 +45,8 @@ int usageError(const std::string& problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1 && std::string(argv[1]) == "report") return bm7::report::reportMain(argc - 1, argv + 1);
-    if (argc > 1 && std::string_view(argv[1]) == "scan") return bm7::scan::scanMain(argc - 1, argv + 1);
+    if (isSubcommand(argc, argv, "report")) return bm7::report::reportMain(argc - 1, argv + 1);
+    if (isSubcommand(argc, argv, "scan")) return bm7::scan::scanMain(argc - 1, argv + 1);
     if (!bm7::installStopSignals()) {
         std::perror("brakmoor7: cannot install the stop signal handlers");
         return 1;

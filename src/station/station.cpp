@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <limits>
 
+#include "files/clip_name.h"
 #include "model/parameters.h"
 
 namespace bm7::station {
@@ -16,7 +17,6 @@ namespace bm7::station {
 namespace {
 
 constexpr double kSampleRate = detector::kSampleRate;
-constexpr int kLocalStamp = 2;
 constexpr double kStatusPeriodSeconds = 60.0;
 
 double unixNow() {
@@ -69,7 +69,7 @@ bool readStationSettings(const CommandLine& commandLine, const FileSettings& fil
         "table", (std::filesystem::path(files.clipDirectory) / "detections.csv").string());
     settings.statusFile = commandLine.value("status-file");
     settings.clipFolder = files.clipDirectory;
-    settings.utcTimes = files.stampMode != kLocalStamp;
+    settings.utcTimes = files.stampMode != kStampLocal;
     settings.pacedAudio = !commandLine.has("input") || commandLine.has("realtime");
     for (const char* option : {"table", "status-file"}) {
         if (commandLine.has(option) && commandLine.value(option).empty()) {
