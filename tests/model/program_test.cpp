@@ -207,14 +207,15 @@ std::string demoRun(const std::string& clipDir, const std::string& stopFile,
 
 struct Folder {
     std::vector<std::string> clips;      // final names of clips
-    std::vector<std::string> temporary;  // unfinished files
+    std::vector<std::string> temporary;  // unfinished clips
 };
 
 Folder listing(const std::string& folder) {
     Folder found;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         const std::string name = entry.path().filename();
-        if (name.ends_with(".part"))
+        // A clip's temporary name keeps ".wav" in it; the start-up write probe's does not.
+        if (name.ends_with(".part") && name.find(".wav.") != std::string::npos)
             found.temporary.push_back(name);
         else if (name.ends_with(".wav"))
             found.clips.push_back(name);
