@@ -35,22 +35,23 @@ struct ByPointer {
     double operator[](int i) const { return *in[i]; }
 };
 
-// Folds the N bins into twice the N/2-point spectrum of z[j] = x[2j] + i*x[2j+1]: real
-// parts into outRe[0 ... Q-1], imaginary parts into outIm[0 ... Q-1]. `in` is the input
-// run itself or a ByPointer.
-template <typename Input>
-[[gnu::always_inline]] inline void foldSpectrum(double* outRe, double* outIm, const Input& in,
-                                                const RotationTable& twiddles, int binCount) {
+// Folds the N bins, real parts re[k] and imaginary parts im[k], into twice the N/2-point
+// spectrum of z[j] = x[2j] + i*x[2j+1]: real parts into outRe[0 ... Q-1], imaginary
+// parts into outIm[0 ... Q-1]. `re` and `im` are runs, ByPointers or a product's parts.
+template <typename Real, typename Imaginary>
+[[gnu::always_inline]] inline void foldSpectrum(double* outRe, double* outIm, const Real& re,
+                                                const Imaginary& im, const RotationTable& twiddles,
+                                                int binCount) {
     const int quarter = binCount / 2;
     const double* cosines = twiddles.cosines;
     const double* sines = twiddles.sines;
     for (int k = 0; k < quarter; ++k) {
         const double c = cosines[k];
         const double s = sines[k];
-        const double a = in[k];
-        const double b = in[binCount + k];
-        const double cc = in[quarter + k];
-        const double d = in[binCount + quarter + k];
+        const double a = re[k];
+        const double b = im[k];
+        const double cc = re[quarter + k];
+        const double d = im[quarter + k];
         const double e1 = a - cc;
         const double e2 = b - d;
         outRe[k] = (a + cc) - (s * e1 + c * e2);
@@ -63,7 +64,39 @@ template <typename Input>
 BM7_FRAME_LOOP void foldRun(double* __restrict outRe, double* __restrict outIm,
                             const double* __restrict in, const RotationTable& twiddles,
                             int binCount) {
-    foldSpectrum(outRe, outIm, in, twiddles, binCount);
+    foldSpectrum(outRe, outIm, in, in + binCount, twiddles, binCount);
+}
+
+// The bins of the product of spectrum S and weights W, each formed where it is read:
+// real parts Re = ReW*ReS - ImW*ImS, imaginary parts Im = ImS*ReW + ImW*ReS.
+struct SplitPair {
+    const double* __restrict reS;
+    const double* __restrict imS;
+    const double* __restrict reW;
+    const double* __restrict imW;
+};
+
+struct ProductReal {
+    SplitPair p;
+    [[gnu::always_inline]] double operator[](int k) const {
+        return p.reW[k] * p.reS[k] - p.imW[k] * p.imS[k];
+    }
+};
+
+struct ProductImaginary {
+    SplitPair p;
+    [[gnu::always_inline]] double operator[](int k) const {
+        return p.imS[k] * p.reW[k] + p.imW[k] * p.reS[k];
+    }
+};
+
+// foldRun of the product, which is never stored.
+BM7_FRAME_LOOP void foldProductRun(double* __restrict outRe, double* __restrict outIm,
+                                   const double* __restrict spectrum,
+                                   const double* __restrict weights, const RotationTable& twiddles,
+                                   int binCount) {
+    const SplitPair p{spectrum, spectrum + binCount, weights, weights + binCount};
+    foldSpectrum(outRe, outIm, ProductReal{p}, ProductImaginary{p}, twiddles, binCount);
 }
 
 // Writes the scaled pairs (re[j], im[j]) to out[2j], out[2j+1] for `count` values of j;
@@ -76,21 +109,9 @@ BM7_FRAME_LOOP void interleaveScaled(double* __restrict out, const double* __res
     }
 }
 
-void outputs(double* out, double*, const double* const* in, BlockRecord* block, int) {
-    if (block->simInfo->timingReady != 1 || !widthsFit(*block)) return;
-    const int binCount = block->outputCount / 2;
-    if (binCount == 1) {
-        out[0] = *in[0];
-        out[1] = *in[1];
-        return;
-    }
+// The inverse from the folded half-length spectrum in out[0 ... 2Q-1].
+void inverseOfFolded(double* out, int binCount) {
     const int quarter = binCount / 2;
-    const RotationTable twiddles = rotations(binCount, false);
-    if (block->inputRun != nullptr) {
-        foldRun(out, out + binCount, block->inputRun, twiddles, binCount);
-    } else {
-        foldSpectrum(out, out + binCount, ByPointer{in}, twiddles, binCount);
-    }
     // Exchanging real and imaginary parts around a forward transform inverts it.
     complexFft(out + binCount, out, quarter);
     const double scale = 1.0 / binCount;
@@ -104,6 +125,24 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
     out[0] = scale * out[0];
 }
 
+void outputs(double* out, double*, const double* const* in, BlockRecord* block, int) {
+    if (block->simInfo->timingReady != 1 || !widthsFit(*block)) return;
+    const int binCount = block->outputCount / 2;
+    if (binCount == 1) {
+        out[0] = *in[0];
+        out[1] = *in[1];
+        return;
+    }
+    const RotationTable twiddles = rotations(binCount, false);
+    if (block->inputRun != nullptr) {
+        foldRun(out, out + binCount, block->inputRun, twiddles, binCount);
+    } else {
+        foldSpectrum(out, out + binCount, ByPointer{in}, ByPointer{in + binCount}, twiddles,
+                     binCount);
+    }
+    inverseOfFolded(out, binCount);
+}
+
 }  // namespace
 
 void registerRealIfft(BlockRecord* block) {
@@ -115,6 +154,20 @@ void registerRealIfft(BlockRecord* block) {
     methods.update = emptyTaskMethod;
     methods.derivatives = emptyMethod;
     methods.terminate = emptyMethod;
+}
+
+void realIfftOfProduct(BlockRecord& block, const double* spectrum, const double* weights) {
+    if (block.simInfo->timingReady != 1 || !widthsFit(block)) return;
+    double* out = block.outputVector;
+    const int binCount = block.outputCount / 2;
+    if (binCount == 1) {
+        const SplitPair p{spectrum, spectrum + 1, weights, weights + 1};
+        out[0] = ProductReal{p}[0];
+        out[1] = ProductImaginary{p}[0];
+        return;
+    }
+    foldProductRun(out, out + binCount, spectrum, weights, rotations(binCount, false), binCount);
+    inverseOfFolded(out, binCount);
 }
 
 }  // namespace bm7

@@ -9,6 +9,7 @@
 
 #include "audio/sound_input.h"
 #include "blocks/fifo.h"
+#include "blocks/real_ifft.h"
 #include "driver/frame_loop.h"
 #include "driver/nonfinite.h"
 #include "files/clip_retention.h"
@@ -61,22 +62,6 @@ void takeModulation(SignalCarver& carve, ModulationSignals& m) {
     carve.take(m.sum, kTailLength);
     carve.take(m.power, kStage2Length);
     carve.take(m.energy, kStage2Length);
-}
-
-// Y = F x H bin by bin, each product rounded on its own, in the order
-// Re Y = ReH*ReF - ImH*ImF and Im Y = ImF*ReH + ImH*ReF. Wider vectors change nothing
-// in the values, since no multiply is fused with its add.
-BM7_FRAME_LOOP void multiplySpectra(const double* spectrum, const std::vector<double>& filter,
-                                    int bins, double* __restrict productRe,
-                                    double* __restrict productIm) {
-    const double* __restrict reF = spectrum;
-    const double* __restrict imF = spectrum + bins;
-    const double* __restrict reH = filter.data();
-    const double* __restrict imH = filter.data() + bins;
-    for (int k = 0; k < bins; ++k) {
-        productRe[k] = reH[k] * reF[k] - imH[k] * imF[k];
-        productIm[k] = imF[k] * reH[k] + imH[k] * reF[k];
-    }
 }
 
 // The element-wise steps between two blocks. Each works on whole frames through
@@ -441,9 +426,7 @@ void DetectorModel::runDetectorChain(int task) {
     const int F = kFrameLength;
     callOutputs(child(kBandFifo), task);
     callOutputs(child(kBandFft), task);
-    multiplySpectra(s.band.spectrum, spectra_.band, kBandFftLength, s.band.productRe,
-                    s.band.productIm);
-    callOutputs(child(kBandIfft), task);
+    realIfftOfProduct(child(kBandIfft), s.band.spectrum, spectra_.band.data());
     squareFrame(s.band.inverse + F, s.bandPower);
     callOutputs(child(kPowerDelay), task);
     // The envelope belongs to the recognizer, but its input is ready here, and its
@@ -463,12 +446,9 @@ void DetectorModel::runFilterBank(int firstChild,
     for (int p = 0; p < kBranchCount; ++p) {
         const int fifo = firstChild + 3 * p;
         const FilterSignals& f = bank[static_cast<std::size_t>(p)];
-        const int bins = child(fifo).outputPorts[0].width;
         callOutputs(child(fifo), task);
         callOutputs(child(fifo + 1), task);
-        multiplySpectra(f.spectrum, spectra[static_cast<std::size_t>(p)], bins, f.productRe,
-                        f.productIm);
-        callOutputs(child(fifo + 2), task);
+        realIfftOfProduct(child(fifo + 2), f.spectrum, spectra[static_cast<std::size_t>(p)].data());
     }
 }
 
@@ -480,8 +460,7 @@ void DetectorModel::runModulationFilter(int firstChild, ModulationSignals& m,
     std::copy_n(overlapTail, kTailLength, m.tail);
     callOutputs(child(firstChild), task);
     callOutputs(child(firstChild + 1), task);
-    multiplySpectra(m.spectrum, spectrum, kModulationFftLength, m.productRe, m.productIm);
-    callOutputs(child(firstChild + 2), task);
+    realIfftOfProduct(child(firstChild + 2), m.spectrum, spectrum.data());
     for (int j = 0; j < kTailLength; ++j) m.sum[j] = m.inverse[j] + m.tail[j];
     for (int j = 0; j < kStage2Length; ++j) m.power[j] = m.sum[j] * m.sum[j];
     callOutputs(child(firstChild + 3), task);

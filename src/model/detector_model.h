@@ -64,7 +64,9 @@ enum Child : int {
     kChildCount = 80,
 };
 
-// One FFT overlap-save filter: FIFO window, spectrum, product and inverse.
+// One FFT overlap-save filter: FIFO window, spectrum, product and inverse. The product
+// is the inverse's input in the block table, but the model has the inverse form each
+// product bin where it reads it, so the product signals stay as they started.
 struct FilterSignals {
     double* window = nullptr;
     double* spectrum = nullptr;
@@ -73,7 +75,8 @@ struct FilterSignals {
     double* inverse = nullptr;
 };
 
-// One overlap-add modulation filter: padded block, spectrum, product, inverse, sums.
+// One overlap-add modulation filter: padded block, spectrum, product (never stored, as
+// above), inverse, sums.
 struct ModulationSignals {
     double* padded = nullptr;
     double* spectrum = nullptr;

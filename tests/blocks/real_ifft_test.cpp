@@ -136,5 +136,26 @@ TEST(RealTransformInputs, ElementsApartGiveTheSameBitsAsOneRun) {
     }
 }
 
+// A filter's product formed bin by bin inside the inverse must give the bits of the
+// product stored first and then inverted, at every length the model filters with.
+TEST(RealIfftOfProduct, GivesTheBitsOfTheStoredProductsInverse) {
+    for (int n : {1, 2, 256, 512, 2048, 16384}) {
+        const std::vector<double> spectrum = randomFrame(static_cast<std::size_t>(2 * n), 5u + n);
+        const std::vector<double> weights = randomFrame(static_cast<std::size_t>(2 * n), 7u + n);
+        std::vector<double> product(static_cast<std::size_t>(2 * n));
+        for (int k = 0; k < n; ++k) {
+            const double reS = spectrum[k], imS = spectrum[n + k];
+            const double reW = weights[k], imW = weights[n + k];
+            product[k] = reW * reS - imW * imS;
+            product[n + k] = imS * reW + imW * reS;
+        }
+        Style1 stored = inverse(n);
+        const std::vector<double> expected = stored.of(product);
+        Style1 fused = inverse(n);
+        realIfftOfProduct(fused.harness.block, spectrum.data(), weights.data());
+        EXPECT_TRUE(sameBits(fused.harness.outputVector(), expected)) << n;
+    }
+}
+
 }  // namespace
 }  // namespace bm7
