@@ -91,7 +91,8 @@ BM7_FRAME_LOOP void packPairs(double* __restrict re, double* __restrict im,
     }
 }
 
-void outputs(double* out, double*, const double* const* in, BlockRecord* block, int) {
+// The transform of the frame at `in`, with or without the bins above the middle.
+void transformFrame(double* out, const double* const* in, BlockRecord* block, bool upperHalf) {
     if (block->simInfo->timingReady != 1 || !widthsFit(*block)) return;
     const int frameLength = block->inputCount;
     double* re = out;
@@ -114,7 +115,11 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
     }
     complexFft(re, im, half);
     splitSpectrum(re, im, frameLength);
-    mirrorUpperHalf(re, im, half);
+    if (upperHalf) mirrorUpperHalf(re, im, half);
+}
+
+void outputs(double* out, double*, const double* const* in, BlockRecord* block, int) {
+    transformFrame(out, in, block, true);
 }
 
 }  // namespace
@@ -128,6 +133,10 @@ void registerRealFft(BlockRecord* block) {
     methods.update = emptyTaskMethod;
     methods.derivatives = emptyMethod;
     methods.terminate = emptyMethod;
+}
+
+void realFftLowerHalf(BlockRecord& block) {
+    transformFrame(block.outputVector, block.inputPointers, &block, false);
 }
 
 }  // namespace bm7

@@ -9,4 +9,8 @@ namespace bm7 {
 
 void registerRealFft(BlockRecord* block);
 
+// The block's outputs but for the bins above the middle, N/2 + 1 ... N - 1, which are left
+// as they were: each is the conjugate of bin N - k, for a reader that uses those instead.
+void realFftLowerHalf(BlockRecord& block);
+
 }  // namespace bm7

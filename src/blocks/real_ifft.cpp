@@ -35,27 +35,27 @@ struct ByPointer {
     double operator[](int i) const { return *in[i]; }
 };
 
+// Folds bins k and Q + k of the N bins (Q = N/2), a + ib and cc + id, with the twiddle
+// c, s of bin k, into bin k of twice the Q-point spectrum of z[j] = x[2j] + i*x[2j+1].
+[[gnu::always_inline]] inline void foldBin(double a, double b, double cc, double d, double c,
+                                           double s, double& outRe, double& outIm) {
+    const double e1 = a - cc;
+    const double e2 = b - d;
+    outRe = (a + cc) - (s * e1 + c * e2);
+    outIm = (b + d) + (c * e1 - s * e2);
+}
+
 // Folds the N bins, real parts re[k] and imaginary parts im[k], into twice the N/2-point
-// spectrum of z[j] = x[2j] + i*x[2j+1]: real parts into outRe[0 ... Q-1], imaginary
-// parts into outIm[0 ... Q-1]. `re` and `im` are runs, ByPointers or a product's parts.
+// spectrum of z[j]: real parts into outRe[0 ... Q-1], imaginary parts into
+// outIm[0 ... Q-1]. `re` and `im` are runs or ByPointers.
 template <typename Real, typename Imaginary>
 [[gnu::always_inline]] inline void foldSpectrum(double* outRe, double* outIm, const Real& re,
                                                 const Imaginary& im, const RotationTable& twiddles,
                                                 int binCount) {
     const int quarter = binCount / 2;
-    const double* cosines = twiddles.cosines;
-    const double* sines = twiddles.sines;
     for (int k = 0; k < quarter; ++k) {
-        const double c = cosines[k];
-        const double s = sines[k];
-        const double a = re[k];
-        const double b = im[k];
-        const double cc = re[quarter + k];
-        const double d = im[quarter + k];
-        const double e1 = a - cc;
-        const double e2 = b - d;
-        outRe[k] = (a + cc) - (s * e1 + c * e2);
-        outIm[k] = (b + d) + (c * e1 - s * e2);
+        foldBin(re[k], im[k], re[quarter + k], im[quarter + k], twiddles.cosines[k],
+                twiddles.sines[k], outRe[k], outIm[k]);
     }
 }
 
@@ -67,36 +67,41 @@ BM7_FRAME_LOOP void foldRun(double* __restrict outRe, double* __restrict outIm,
     foldSpectrum(outRe, outIm, in, in + binCount, twiddles, binCount);
 }
 
-// The bins of the product of spectrum S and weights W, each formed where it is read:
-// real parts Re = ReW*ReS - ImW*ImS, imaginary parts Im = ImS*ReW + ImW*ReS.
-struct SplitPair {
+// The bins of the product of spectrum S and weights W, each formed where it is read, as
+// a stored product would hold them: real parts ReW*ReS - ImW*ImS, imaginary parts
+// ImS*ReW + ImW*ReS. S and W are spectra of real frames, so bin N - k holds the conjugates
+// of bin k's parts: its real part is read as bin k's, which gives the same bits, and its
+// imaginary part is formed from the negated parts, which keeps even the sign of a zero.
+struct ProductBins {
     const double* __restrict reS;
     const double* __restrict imS;
     const double* __restrict reW;
     const double* __restrict imW;
-};
 
-struct ProductReal {
-    SplitPair p;
-    [[gnu::always_inline]] double operator[](int k) const {
-        return p.reW[k] * p.reS[k] - p.imW[k] * p.imS[k];
+    [[gnu::always_inline]] double re(int k) const { return reW[k] * reS[k] - imW[k] * imS[k]; }
+    [[gnu::always_inline]] double im(int k) const { return imS[k] * reW[k] + imW[k] * reS[k]; }
+    // The imaginary part of bin N - k.
+    [[gnu::always_inline]] double mirroredIm(int k) const {
+        return -imS[k] * reW[k] + -imW[k] * reS[k];
     }
 };
 
-struct ProductImaginary {
-    SplitPair p;
-    [[gnu::always_inline]] double operator[](int k) const {
-        return p.imS[k] * p.reW[k] + p.imW[k] * p.reS[k];
-    }
-};
-
-// foldRun of the product, which is never stored.
+// Folds the product's bins, reading only bins 0 ... N/2 of the two spectra: bin Q + k is
+// bin N - (Q - k).
 BM7_FRAME_LOOP void foldProductRun(double* __restrict outRe, double* __restrict outIm,
                                    const double* __restrict spectrum,
                                    const double* __restrict weights, const RotationTable& twiddles,
                                    int binCount) {
-    const SplitPair p{spectrum, spectrum + binCount, weights, weights + binCount};
-    foldSpectrum(outRe, outIm, ProductReal{p}, ProductImaginary{p}, twiddles, binCount);
+    const ProductBins p{spectrum, spectrum + binCount, weights, weights + binCount};
+    const int quarter = binCount / 2;
+    const double* cosines = twiddles.cosines;
+    const double* sines = twiddles.sines;
+    foldBin(p.re(0), p.im(0), p.re(quarter), p.im(quarter), cosines[0], sines[0], outRe[0],
+            outIm[0]);
+    for (int k = 1; k < quarter; ++k) {
+        foldBin(p.re(k), p.im(k), p.re(quarter - k), p.mirroredIm(quarter - k), cosines[k],
+                sines[k], outRe[k], outIm[k]);
+    }
 }
 
 // Writes the scaled pairs (re[j], im[j]) to out[2j], out[2j+1] for `count` values of j;
@@ -161,9 +166,9 @@ void realIfftOfProduct(BlockRecord& block, const double* spectrum, const double*
     double* out = block.outputVector;
     const int binCount = block.outputCount / 2;
     if (binCount == 1) {
-        const SplitPair p{spectrum, spectrum + 1, weights, weights + 1};
-        out[0] = ProductReal{p}[0];
-        out[1] = ProductImaginary{p}[0];
+        const ProductBins p{spectrum, spectrum + 1, weights, weights + 1};
+        out[0] = p.re(0);
+        out[1] = p.im(0);
         return;
     }
     foldProductRun(out, out + binCount, spectrum, weights, rotations(binCount, false), binCount);

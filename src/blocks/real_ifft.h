@@ -12,7 +12,9 @@ void registerRealIfft(BlockRecord* block);
 // What the block's outputs give for the spectrum whose bin k is spectrum[k] x weights[k]
 // (both split, real parts then imaginary, as wide as the block's input), each product
 // rounded as Re = ReW*ReS - ImW*ImS and Im = ImS*ReW + ImW*ReS, without storing it: for a
-// filter whose product nothing else reads. The input ports are not read.
+// filter whose product nothing else reads. Both are spectra of real frames, bin N - k
+// the conjugate of bin k, so only bins 0 ... N/2 are read (see realFftLowerHalf). The
+// input ports are not read.
 void realIfftOfProduct(BlockRecord& block, const double* spectrum, const double* weights);
 
 }  // namespace bm7

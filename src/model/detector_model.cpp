@@ -9,6 +9,7 @@
 
 #include "audio/sound_input.h"
 #include "blocks/fifo.h"
+#include "blocks/real_fft.h"
 #include "blocks/real_ifft.h"
 #include "driver/frame_loop.h"
 #include "driver/nonfinite.h"
@@ -425,7 +426,7 @@ void DetectorModel::runDetectorChain(int task) {
     Signals& s = signals_;
     const int F = kFrameLength;
     callOutputs(child(kBandFifo), task);
-    callOutputs(child(kBandFft), task);
+    realFftLowerHalf(child(kBandFft));
     realIfftOfProduct(child(kBandIfft), s.band.spectrum, spectra_.band.data());
     squareFrame(s.band.inverse + F, s.bandPower);
     callOutputs(child(kPowerDelay), task);
@@ -447,7 +448,7 @@ void DetectorModel::runFilterBank(int firstChild,
         const int fifo = firstChild + 3 * p;
         const FilterSignals& f = bank[static_cast<std::size_t>(p)];
         callOutputs(child(fifo), task);
-        callOutputs(child(fifo + 1), task);
+        realFftLowerHalf(child(fifo + 1));
         realIfftOfProduct(child(fifo + 2), f.spectrum, spectra[static_cast<std::size_t>(p)].data());
     }
 }
@@ -459,7 +460,7 @@ void DetectorModel::runModulationFilter(int firstChild, ModulationSignals& m,
                                         const double* overlapTail, int task) {
     std::copy_n(overlapTail, kTailLength, m.tail);
     callOutputs(child(firstChild), task);
-    callOutputs(child(firstChild + 1), task);
+    realFftLowerHalf(child(firstChild + 1));
     realIfftOfProduct(child(firstChild + 2), m.spectrum, spectrum.data());
     for (int j = 0; j < kTailLength; ++j) m.sum[j] = m.inverse[j] + m.tail[j];
     for (int j = 0; j < kStage2Length; ++j) m.power[j] = m.sum[j] * m.sum[j];

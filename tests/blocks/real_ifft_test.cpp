@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -136,24 +137,47 @@ TEST(RealTransformInputs, ElementsApartGiveTheSameBitsAsOneRun) {
     }
 }
 
-// A filter's product formed bin by bin inside the inverse must give the bits of the
-// product stored first and then inverted, at every length the model filters with.
+// A filter's product formed bin by bin inside the inverse, from the spectra's lower
+// halves, must give the bits of the full product stored first and then inverted, at
+// every length the model filters with, for a silent frame's spectrum of zeros too.
 TEST(RealIfftOfProduct, GivesTheBitsOfTheStoredProductsInverse) {
     for (int n : {1, 2, 256, 512, 2048, 16384}) {
-        const std::vector<double> spectrum = randomFrame(static_cast<std::size_t>(2 * n), 5u + n);
-        const std::vector<double> weights = randomFrame(static_cast<std::size_t>(2 * n), 7u + n);
-        std::vector<double> product(static_cast<std::size_t>(2 * n));
-        for (int k = 0; k < n; ++k) {
-            const double reS = spectrum[k], imS = spectrum[n + k];
-            const double reW = weights[k], imW = weights[n + k];
-            product[k] = reW * reS - imW * imS;
-            product[n + k] = imS * reW + imW * reS;
+        const auto size = static_cast<std::size_t>(n);
+        const std::vector<double> weights = forward(n).of(randomFrame(size, 7u + n));
+        for (const std::vector<double>& frame :
+             {randomFrame(size, 5u + n), std::vector<double>(size, 0.0)}) {
+            const std::vector<double> spectrum = forward(n).of(frame);
+            std::vector<double> product(2 * size);
+            for (int k = 0; k < n; ++k) {
+                const double reS = spectrum[k], imS = spectrum[n + k];
+                const double reW = weights[k], imW = weights[n + k];
+                product[k] = reW * reS - imW * imS;
+                product[n + k] = imS * reW + imW * reS;
+            }
+            const std::vector<double> expected = inverse(n).of(product);
+            Style1 fused = inverse(n);
+            realIfftOfProduct(fused.harness.block, spectrum.data(), weights.data());
+            EXPECT_TRUE(sameBits(fused.harness.outputVector(), expected)) << n;
         }
-        Style1 stored = inverse(n);
-        const std::vector<double> expected = stored.of(product);
-        Style1 fused = inverse(n);
-        realIfftOfProduct(fused.harness.block, spectrum.data(), weights.data());
-        EXPECT_TRUE(sameBits(fused.harness.outputVector(), expected)) << n;
+    }
+}
+
+// The lower half is the block's own, bit for bit; the upper half is left alone.
+TEST(RealFftLowerHalf, WritesTheBlocksBinsUpToTheMiddleOnly) {
+    for (int n : {2, 256, 16384}) {
+        const std::vector<double> frame = randomFrame(static_cast<std::size_t>(n), 3u + n);
+        const std::vector<double> full = forward(n).of(frame);
+        Style1 half = forward(n);
+        half.harness.setInput(frame);
+        std::fill(half.harness.outputVector().begin(), half.harness.outputVector().end(), -7.0);
+        realFftLowerHalf(half.harness.block);
+        const std::vector<double>& out = half.harness.outputVector();
+        for (int part : {0, n}) {
+            for (int k = 0; k < n; ++k) {
+                const double want = k <= n / 2 ? full[part + k] : -7.0;
+                ASSERT_EQ(std::memcmp(&out[part + k], &want, sizeof want), 0) << n << " " << k;
+            }
+        }
     }
 }
 
