@@ -59,6 +59,8 @@ void initializeConditions(BlockRecord* block) {
     } else if (!phasesFit(*block)) {
         reportError(*block, kBadPhase);
     }
+    InputPort& input = block->inputPorts[0];
+    input.run = contiguousRun(input.elementPointers, input.width);
 }
 
 void outputs(BlockRecord* block, int) {
@@ -70,10 +72,16 @@ void outputs(BlockRecord* block, int) {
     const int length = outputLength(*block);
     const int downFactor = factor(*block);
     const double* const* in = block->inputPorts[0].elementPointers;
+    const double* run = block->inputPorts[0].run;
     for (int j = 0; j < outputs; ++j) {
         double* out = targets[j];
-        const double* const* picked = in + phases[j];
-        for (int i = 0; i < length; ++i) out[i] = *picked[i * downFactor];
+        if (run != nullptr) {
+            const double* picked = run + phases[j];
+            for (int i = 0; i < length; ++i) out[i] = picked[i * downFactor];
+        } else {
+            const double* const* picked = in + phases[j];
+            for (int i = 0; i < length; ++i) out[i] = *picked[i * downFactor];
+        }
     }
 }
 

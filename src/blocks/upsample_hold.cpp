@@ -1,5 +1,7 @@
 #include "blocks/upsample_hold.h"
 
+#include <algorithm>
+
 #include "blocks/phase_arrays.h"
 
 namespace bm7 {
@@ -41,6 +43,9 @@ void initializeConditions(BlockRecord* block) {
 
 // Inputs are placed in port order: the cursor moves to the next input only when the
 // current one's phase is reached, so a phase out of order leaves later inputs unused.
+// The inputs in use are thus the longest first run whose phases rise inside a group of
+// `factor` outputs; each holds from its phase to the next one's, the last into the next
+// group, so every group is a few constant stretches.
 void outputs(BlockRecord* block, int) {
     const int* phases = phasesOf(*block);
     if (!phases) return;
@@ -49,17 +54,23 @@ void outputs(BlockRecord* block, int) {
     for (int j = 0; j < inputs; ++j) sources[j] = block->inputPorts[j].elementPointers;
     const int length = frameLength(*block);
     const int upFactor = factor(*block);
+    if (upFactor < 1) return;  // no output
+    int used = 0;
+    while (used < inputs && phases[used] < upFactor &&
+           phases[used] > (used == 0 ? -1 : phases[used - 1])) {
+        ++used;
+    }
     double* out = block->outputPorts[0].signal;
     double held = 0.0;
     for (int i = 0; i < length; ++i) {
-        int next = 0;
-        for (int j = 0; j < upFactor; ++j) {
-            if (next < inputs && j == phases[next]) {
-                held = *sources[next][i];
-                ++next;
-            }
-            out[i * upFactor + j] = held;
+        double* group = out + i * upFactor;
+        int from = 0;
+        for (int k = 0; k < used; ++k) {
+            std::fill(group + from, group + phases[k], held);
+            held = *sources[k][i];
+            from = phases[k];
         }
+        std::fill(group + from, group + upFactor, held);
     }
 }
 

@@ -47,6 +47,29 @@ TEST(DownsamplePhases, EachOutputKeepsEveryDthSampleFromItsPhase) {
     EXPECT_EQ(pair.outputCopy(1), (std::vector<double>{2, 6, 10, 14}));
 }
 
+// Input elements that are not one run are read through their pointers, to the same values.
+TEST(DownsamplePhases, InputElementsApartGiveWhatOneRunGives) {
+    const std::vector<double> frame = randomFrame(64, 11);
+    std::vector<double> everyOther(2 * frame.size(), 0.0);
+    std::vector<const double*> pointers(frame.size());
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+        everyOther[2 * i] = frame[i];
+        pointers[i] = &everyOther[2 * i];
+    }
+    BlockHarness apart = makeDownsample(64, 8, row({1, 4, 8}), 3);
+    apart.block.inputPorts[0].elementPointers = pointers.data();
+    apart.initializeConditions();
+    apart.outputs();
+    BlockHarness together = makeDownsample(64, 8, row({1, 4, 8}), 3);
+    together.initializeConditions();
+    together.setInput(frame);
+    together.outputs();
+    for (int j = 0; j < 3; ++j) {
+        EXPECT_EQ(apart.outputCopy(j), together.outputCopy(j)) << j;
+        EXPECT_EQ(apart.outputCopy(j)[1], frame[8 + (j == 0 ? 0 : j == 1 ? 3 : 7)]) << j;
+    }
+}
+
 TEST(DownsamplePhases, PhasesRoundHalfUp) {
     BlockHarness up = makeDownsample(16, 4, row({2.5}), 1);
     up.initializeConditions();
