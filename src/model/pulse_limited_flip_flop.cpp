@@ -36,9 +36,21 @@ Limits limitsOf(const BlockRecord& block) {
     return {paramInt(block, minimumParam), std::isfinite(maximum) ? roundHalfUp(maximum) : 0};
 }
 
+// Reads input elements through their pointers, or from one contiguous run.
+struct ByPointer {
+    const double* const* elements;
+    double operator[](int element) const { return *elements[element]; }
+};
+
+struct ByRun {
+    const double* run;
+    double operator[](int element) const { return run[element]; }
+};
+
+template <typename Input>
 struct Channel {
-    const double* const* reset;
-    const double* const* set;
+    Input reset;
+    Input set;
     double* output;
     int first;
     int stride;
@@ -47,33 +59,42 @@ struct Channel {
 
 // One channel over one frame; `pulse` counts the consecutive 1.0 outputs so far. The
 // maximum is tested against the count before this sample's increment. The count stops
-// at INT_MAX rather than overflow: no comparison with a pulse length changes.
-template <bool hasMinimum, bool hasMaximum>
-void runChannel(const Channel& channel, Limits limits, double& state, int& pulse) {
-    int element = channel.first;
-    for (int sample = 0; sample < channel.frameLength; ++sample, element += channel.stride) {
-        if (isOn(*channel.reset[element]) || (hasMaximum && pulse >= limits.maximum)) {
-            state = 0.0;
-        } else if (isOn(*channel.set[element])) {
-            state = 1.0;
+// at INT_MAX rather than overflow: no comparison with a pulse length changes. The state
+// and the count live in locals during the frame, so that no output store forces them
+// back to memory.
+template <bool hasMinimum, bool hasMaximum, typename Input>
+void runChannel(const Channel<Input>& channel, Limits limits, double& state, int& pulse) {
+    const Channel<Input> c = channel;
+    double latched = state;
+    int count = pulse;
+    int element = c.first;
+    for (int sample = 0; sample < c.frameLength; ++sample, element += c.stride) {
+        if (isOn(c.reset[element]) || (hasMaximum && count >= limits.maximum)) {
+            latched = 0.0;
+        } else if (isOn(c.set[element])) {
+            latched = 1.0;
         }
         if (hasMinimum || hasMaximum) {
-            const bool high = isOn(state) || (hasMinimum && pulse != 0 && pulse < limits.minimum);
-            channel.output[element] = high ? 1.0 : 0.0;
-            pulse = high ? pulse + (pulse < INT_MAX) : 0;
+            const bool high = isOn(latched) || (hasMinimum && count != 0 && count < limits.minimum);
+            c.output[element] = high ? 1.0 : 0.0;
+            count = high ? count + (count < INT_MAX) : 0;
         } else {
-            channel.output[element] = state;
+            c.output[element] = latched;
         }
     }
+    state = latched;
+    pulse = count;
 }
 
-using ChannelRunner = void (*)(const Channel&, Limits, double&, int&);
+template <typename Input>
+using ChannelRunner = void (*)(const Channel<Input>&, Limits, double&, int&);
 
-ChannelRunner runnerFor(Limits limits) {
+template <typename Input>
+ChannelRunner<Input> runnerFor(Limits limits) {
     if (limits.minimum != 0) {
-        return limits.maximum != 0 ? runChannel<true, true> : runChannel<true, false>;
+        return limits.maximum != 0 ? runChannel<true, true, Input> : runChannel<true, false, Input>;
     }
-    return limits.maximum != 0 ? runChannel<false, true> : runChannel<false, false>;
+    return limits.maximum != 0 ? runChannel<false, true, Input> : runChannel<false, false, Input>;
 }
 
 void initializeSizes(BlockRecord* block) {
@@ -100,27 +121,39 @@ void initializeConditions(BlockRecord* block) {
     const int channels = paramInt(*block, channelsParam);
     const double initial = isOn(paramReal(*block, initialStateParam)) ? 1.0 : 0.0;
     for (int state = 0; state < 2 * channels; ++state) block->discreteStates[state] = initial;
+    for (int port : {resetPort, setPort}) {
+        InputPort& input = block->inputPorts[port];
+        input.run = contiguousRun(input.elementPointers, input.width);
+    }
 }
 
-void outputs(BlockRecord* block, int) {
+template <typename Input>
+void runChannels(BlockRecord* block, Input reset, Input set) {
     const int frameLength = paramInt(*block, frameLengthParam);
     const int channels = paramInt(*block, channelsParam);
     const bool channelMajor = paramInt(*block, layoutParam) != 0;
     const FrameLayout layout = FrameLayout::of(channelMajor, frameLength, channels);
     const Limits limits = limitsOf(*block);
-    const ChannelRunner run = runnerFor(limits);
+    const ChannelRunner<Input> run = runnerFor<Input>(limits);
     for (int k = 0; k < channels; ++k) {
         double& state = block->realWork[k];
         int& pulse = block->integerWork[k];
         state = block->discreteStates[k];
         pulse = roundHalfUp(block->discreteStates[channels + k]);
-        const Channel channel{block->inputPorts[resetPort].elementPointers,
-                              block->inputPorts[setPort].elementPointers,
-                              block->outputPorts[0].signal,
-                              layout.at(0, k),
-                              layout.sampleStride,
-                              frameLength};
+        const Channel<Input> channel{
+            reset,      set, block->outputPorts[0].signal, layout.at(0, k), layout.sampleStride,
+            frameLength};
         run(channel, limits, state, pulse);
+    }
+}
+
+void outputs(BlockRecord* block, int) {
+    const InputPort& reset = block->inputPorts[resetPort];
+    const InputPort& set = block->inputPorts[setPort];
+    if (reset.run != nullptr && set.run != nullptr) {
+        runChannels(block, ByRun{reset.run}, ByRun{set.run});
+    } else {
+        runChannels(block, ByPointer{reset.elementPointers}, ByPointer{set.elementPointers});
     }
 }
 

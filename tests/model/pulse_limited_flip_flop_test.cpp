@@ -109,6 +109,31 @@ TEST(FlipFlopFrames, OutputsDoNotDependOnWhereFramesBreakInEitherLayout) {
     }
 }
 
+// Inputs that are not one run each are read through their element pointers, to the
+// outputs that runs give.
+TEST(FlipFlopFrames, InputElementsApartGiveWhatRunsGive) {
+    std::mt19937 random(7);
+    std::bernoulli_distribution fires(0.05);
+    const int length = 400;
+    std::vector<double> set(length), reset(length);
+    for (double& x : set) x = fires(random) ? 1.0 : 0.0;
+    for (double& x : reset) x = fires(random) ? 1.0 : 0.0;
+    std::vector<double> apart(4 * length, 0.0);
+    std::vector<const double*> resetElements(length), setElements(length);
+    for (int i = 0; i < length; ++i) {
+        apart[4 * i] = reset[i];
+        apart[4 * i + 2] = set[i];
+        resetElements[i] = &apart[4 * i];
+        setElements[i] = &apart[4 * i + 2];
+    }
+    BlockHarness scattered(registerPulseLimitedFlipFlop, {double(length), 0, 7, 30, 1, 0});
+    scattered.record().inputPorts[0].elementPointers = resetElements.data();
+    scattered.record().inputPorts[1].elementPointers = setElements.data();
+    scattered.initializeConditions();
+    callOutputs(scattered.record(), 0);
+    EXPECT_EQ(scattered.output(), runFramed({length, 7, 30, 1, false}, {reset}, {set})[0]);
+}
+
 TEST(FlipFlopLimits, WithoutLimitsTheOutputIsTheLatchedState) {
     const std::vector<double> set = {0, 1, 0, 0, 1, 1, 0, 0};
     const std::vector<double> reset = {0, 0, 0, 1, 0, 1, 0, 1};
