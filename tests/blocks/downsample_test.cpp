@@ -7,6 +7,7 @@
 #include "blocks/block_harness.h"
 #include "blocks/naive_dft.h"
 #include "blocks/upsample_hold.h"
+#include "support/frames.h"
 
 namespace bm7 {
 namespace {
@@ -50,14 +51,9 @@ TEST(DownsamplePhases, EachOutputKeepsEveryDthSampleFromItsPhase) {
 // Input elements that are not one run are read through their pointers, to the same values.
 TEST(DownsamplePhases, InputElementsApartGiveWhatOneRunGives) {
     const std::vector<double> frame = randomFrame(64, 11);
-    std::vector<double> everyOther(2 * frame.size(), 0.0);
-    std::vector<const double*> pointers(frame.size());
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-        everyOther[2 * i] = frame[i];
-        pointers[i] = &everyOther[2 * i];
-    }
+    const ScatteredFrame scattered(frame);
     BlockHarness apart = makeDownsample(64, 8, row({1, 4, 8}), 3);
-    apart.block.inputPorts[0].elementPointers = pointers.data();
+    apart.block.inputPorts[0].elementPointers = scattered.elements.data();
     apart.initializeConditions();
     apart.outputs();
     BlockHarness together = makeDownsample(64, 8, row({1, 4, 8}), 3);

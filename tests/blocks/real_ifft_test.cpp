@@ -9,6 +9,7 @@
 #include "blocks/block_harness.h"
 #include "blocks/naive_dft.h"
 #include "blocks/real_fft.h"
+#include "support/frames.h"
 
 namespace bm7 {
 namespace {
@@ -107,13 +108,8 @@ TEST(RealIfftWidths, WidthsComeFromTheRecordAndBadOnesAreRejected) {
 std::vector<double> transformed(RegisterKind kind, int inWidth, int outWidth,
                                 const std::vector<double>& frame, bool scattered) {
     BlockHarness harness(kind, {blocktest::scalar(-1)}, inWidth, outWidth, true);
-    std::vector<double> everyOther(2 * frame.size(), 0.0);
-    std::vector<const double*> pointers(frame.size());
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-        everyOther[2 * i] = frame[i];
-        pointers[i] = &everyOther[2 * i];
-    }
-    if (scattered) harness.block.inputPointers = pointers.data();
+    const ScatteredFrame apart(frame);
+    if (scattered) harness.block.inputPointers = apart.elements.data();
     harness.initializeConditions();
     if (!scattered) harness.setInput(frame);
     harness.outputs();

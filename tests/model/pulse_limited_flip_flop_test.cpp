@@ -118,17 +118,10 @@ TEST(FlipFlopFrames, InputElementsApartGiveWhatRunsGive) {
     std::vector<double> set(length), reset(length);
     for (double& x : set) x = fires(random) ? 1.0 : 0.0;
     for (double& x : reset) x = fires(random) ? 1.0 : 0.0;
-    std::vector<double> apart(4 * length, 0.0);
-    std::vector<const double*> resetElements(length), setElements(length);
-    for (int i = 0; i < length; ++i) {
-        apart[4 * i] = reset[i];
-        apart[4 * i + 2] = set[i];
-        resetElements[i] = &apart[4 * i];
-        setElements[i] = &apart[4 * i + 2];
-    }
+    const ScatteredFrame resetApart(reset), setApart(set);
     BlockHarness scattered(registerPulseLimitedFlipFlop, {double(length), 0, 7, 30, 1, 0});
-    scattered.record().inputPorts[0].elementPointers = resetElements.data();
-    scattered.record().inputPorts[1].elementPointers = setElements.data();
+    scattered.record().inputPorts[0].elementPointers = resetApart.elements.data();
+    scattered.record().inputPorts[1].elementPointers = setApart.elements.data();
     scattered.initializeConditions();
     callOutputs(scattered.record(), 0);
     EXPECT_EQ(scattered.output(), runFramed({length, 7, 30, 1, false}, {reset}, {set})[0]);

@@ -35,6 +35,24 @@ inline std::vector<double> frameOf(const Channels& signal, int frame, int frameL
     return out;
 }
 
+// A frame's values placed one element apart, and pointers to them: input elements that
+// are not one run, which a block must read through their pointers. Not copyable, since
+// the pointers refer to the object's own storage.
+struct ScatteredFrame {
+    explicit ScatteredFrame(const std::vector<double>& frame)
+        : spread(2 * frame.size(), 0.0), elements(frame.size()) {
+        for (std::size_t i = 0; i < frame.size(); ++i) {
+            spread[2 * i] = frame[i];
+            elements[i] = &spread[2 * i];
+        }
+    }
+    ScatteredFrame(const ScatteredFrame&) = delete;
+    ScatteredFrame& operator=(const ScatteredFrame&) = delete;
+
+    std::vector<double> spread;
+    std::vector<const double*> elements;
+};
+
 inline void appendFrame(Channels& signal, const std::vector<double>& frame, int frameLength,
                         bool channelMajor) {
     const int channels = static_cast<int>(signal.size());
