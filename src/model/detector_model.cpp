@@ -422,12 +422,19 @@ void DetectorModel::runSelectChannel() {
     }
 }
 
+// A filter's Real FFT, then its Real IFFT of the spectrum times the stored one. The
+// forward transform stops at the middle bin, since the inverse forms its products there
+// and reads the upper bins through their conjugates.
+void DetectorModel::transformAndWeigh(int fft, const std::vector<double>& storedSpectrum) {
+    realFftLowerHalf(child(fft));
+    realIfftOfProduct(child(fft + 1), child(fft).outputVector, storedSpectrum.data());
+}
+
 void DetectorModel::runDetectorChain(int task) {
     Signals& s = signals_;
     const int F = kFrameLength;
     callOutputs(child(kBandFifo), task);
-    realFftLowerHalf(child(kBandFft));
-    realIfftOfProduct(child(kBandIfft), s.band.spectrum, spectra_.band.data());
+    transformAndWeigh(kBandFft, spectra_.band);
     squareFrame(s.band.inverse + F, s.bandPower);
     callOutputs(child(kPowerDelay), task);
     // The envelope belongs to the recognizer, but its input is ready here, and its
@@ -441,15 +448,12 @@ void DetectorModel::runDetectorChain(int task) {
 }
 
 void DetectorModel::runFilterBank(int firstChild,
-                                  const std::array<FilterSignals, kBranchCount>& bank,
                                   const std::array<std::vector<double>, kBranchCount>& spectra,
                                   int task) {
     for (int p = 0; p < kBranchCount; ++p) {
         const int fifo = firstChild + 3 * p;
-        const FilterSignals& f = bank[static_cast<std::size_t>(p)];
         callOutputs(child(fifo), task);
-        realFftLowerHalf(child(fifo + 1));
-        realIfftOfProduct(child(fifo + 2), f.spectrum, spectra[static_cast<std::size_t>(p)].data());
+        transformAndWeigh(fifo + 1, spectra[static_cast<std::size_t>(p)]);
     }
 }
 
@@ -460,8 +464,7 @@ void DetectorModel::runModulationFilter(int firstChild, ModulationSignals& m,
                                         const double* overlapTail, int task) {
     std::copy_n(overlapTail, kTailLength, m.tail);
     callOutputs(child(firstChild), task);
-    realFftLowerHalf(child(firstChild + 1));
-    realIfftOfProduct(child(firstChild + 2), m.spectrum, spectrum.data());
+    transformAndWeigh(firstChild + 1, spectrum);
     for (int j = 0; j < kTailLength; ++j) m.sum[j] = m.inverse[j] + m.tail[j];
     for (int j = 0; j < kStage2Length; ++j) m.power[j] = m.sum[j] * m.sum[j];
     callOutputs(child(firstChild + 3), task);
@@ -470,11 +473,11 @@ void DetectorModel::runModulationFilter(int firstChild, ModulationSignals& m,
 void DetectorModel::runRecognizer(int task) {
     Signals& s = signals_;
     callOutputs(child(kStage1Downsample), task);
-    runFilterBank(kStage1Branches, s.stage1, spectra_.stage1, task);
+    runFilterBank(kStage1Branches, spectra_.stage1, task);
     // The branch sums keep the accumulation order the filter bank was tuned with.
     sumBranches(s.stage1, {1, 3, 5, 7, 0, 2, 4, 6}, kStage1Length, s.stage1Output);
     callOutputs(child(kStage2Downsample), task);
-    runFilterBank(kStage2Branches, s.stage2, spectra_.stage2, task);
+    runFilterBank(kStage2Branches, spectra_.stage2, task);
     sumBranches(s.stage2, {2, 1, 0, 5, 7, 4, 3, 6}, kStage2Length, s.stage2Output);
     runModulationFilter(kNarrowZeroPad, s.narrow, spectra_.narrow, narrowOverlapTail_, task);
     runModulationFilter(kWideZeroPad, s.wide, spectra_.wide, wideOverlapTail_, task);

@@ -182,9 +182,10 @@ private:
     bool runsAt(int rate) const;
     void runSelectChannel();
     void runDetectorChain(int task);
+    void transformAndWeigh(int fft, const std::vector<double>& storedSpectrum);
     void runRecognizer(int task);
-    void runFilterBank(int firstChild, const std::array<FilterSignals, kBranchCount>& bank,
-                       const std::array<std::vector<double>, kBranchCount>& spectra, int task);
+    void runFilterBank(int firstChild, const std::array<std::vector<double>, kBranchCount>& spectra,
+                       int task);
     void runModulationFilter(int firstChild, ModulationSignals& filter,
                              const std::vector<double>& spectrum, const double* overlapTail,
                              int task);
