@@ -1,8 +1,10 @@
 #include "model/pulse_limited_flip_flop.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
+#include "driver/frame_loops.h"
 #include "model/frame_history.h"
 
 namespace bm7 {
@@ -20,11 +22,6 @@ enum Param {
 
 enum Port { resetPort, setPort };
 
-// Logical inputs: NaN counts as 0.
-bool isOn(double value) {
-    return value < 0.0 || value > 0.0;
-}
-
 struct Limits {
     int minimum;  // 0: no minimum
     int maximum;  // 0: no maximum
@@ -35,17 +32,6 @@ Limits limitsOf(const BlockRecord& block) {
     const double maximum = paramReal(block, maximumParam);
     return {paramInt(block, minimumParam), std::isfinite(maximum) ? roundHalfUp(maximum) : 0};
 }
-
-// Reads input elements through their pointers, or from one contiguous run.
-struct ByPointer {
-    const double* const* elements;
-    double operator[](int element) const { return *elements[element]; }
-};
-
-struct ByRun {
-    const double* run;
-    double operator[](int element) const { return run[element]; }
-};
 
 template <typename Input>
 struct Channel {
@@ -61,20 +47,45 @@ struct Channel {
 // maximum is tested against the count before this sample's increment. The count stops
 // at INT_MAX rather than overflow: no comparison with a pulse length changes. The state
 // and the count live in locals during the frame, so that no output store forces them
-// back to memory.
+// back to memory. While the state is off and no pulse is under way, nothing changes
+// until a set arrives without a reset; while it is on, nothing but the count changes
+// until a reset or the maximum: such stretches are found and filled at once.
 template <bool hasMinimum, bool hasMaximum, typename Input>
 void runChannel(const Channel<Input>& channel, Limits limits, double& state, int& pulse) {
     const Channel<Input> c = channel;
+    constexpr bool limited = hasMinimum || hasMaximum;
+    const bool setsCanLatch = !(hasMaximum && limits.maximum <= 0);
+    const auto latches = [&c](int element) {
+        return !isOn(c.reset[element]) & isOn(c.set[element]);
+    };
     double latched = state;
     int count = pulse;
-    int element = c.first;
-    for (int sample = 0; sample < c.frameLength; ++sample, element += c.stride) {
+    for (int sample = 0; sample < c.frameLength; ++sample) {
+        if (!isOn(latched) && (!limited || count == 0) && setsCanLatch) {
+            const int end = firstSampleWhere(sample, c.frameLength, c.first, c.stride, latches,
+                                             std::array{c.set.run()});
+            fillSamples(c.output, c.first, c.stride, sample, end, limited ? 0.0 : latched);
+            sample = end;
+            if (sample == c.frameLength) break;
+        }
+        if (isOn(latched) && !(hasMaximum && count >= limits.maximum)) {
+            int end = firstSampleWhere(
+                sample, c.frameLength, c.first, c.stride,
+                [&c](int element) { return isOn(c.reset[element]); }, std::array{c.reset.run()});
+            if (hasMaximum) end = sample + std::min(end - sample, limits.maximum - count);
+            fillSamples(c.output, c.first, c.stride, sample, end, limited ? 1.0 : latched);
+            const int held = end - sample;
+            if (limited) count = count > INT_MAX - held ? INT_MAX : count + held;
+            sample = end;
+            if (sample == c.frameLength) break;
+        }
+        const int element = c.first + sample * c.stride;
         if (isOn(c.reset[element]) || (hasMaximum && count >= limits.maximum)) {
             latched = 0.0;
         } else if (isOn(c.set[element])) {
             latched = 1.0;
         }
-        if (hasMinimum || hasMaximum) {
+        if (limited) {
             const bool high = isOn(latched) || (hasMinimum && count != 0 && count < limits.minimum);
             c.output[element] = high ? 1.0 : 0.0;
             count = high ? count + (count < INT_MAX) : 0;

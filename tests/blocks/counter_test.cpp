@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <vector>
 
 #include "support/block_harness.h"
+#include "support/frames.h"
 
 namespace bm7 {
 namespace {
@@ -73,34 +76,86 @@ std::vector<double> sparse(std::mt19937& random, int size, double chance) {
     return signal;
 }
 
+// Bit for bit, so that NaN counts and the sign of a zero count are compared too.
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+// Inputs read through their element pointers, as when they are not one run, and
+// contiguously, give the same counts; so do whole and fractional counts.
 TEST(CounterRule, EveryConfigurationMatchesThePerSampleRuleAcrossFrames) {
     constexpr int frameLength = 37;
     constexpr int channels = 2;
-    constexpr double loadValue = 12.5;  // beyond the upward limit
-    std::mt19937 random(4711);
-    std::uniform_real_distribution<double> stepValue(-0.5, 2.0);
-    for (int config = 0; config < 64; ++config) {
-        SCOPED_TRACE(config);
-        const Switches sw = switchesOf(config);
-        const double limit = sw.countsDown ? -3.0 : 9.0;
-        BlockHarness counter(registerCounter, {frameLength, double(sw.hasStep), double(sw.hasReset),
-                                               double(sw.hasLoad), double(sw.countsDown), loadValue,
-                                               double(sw.stopsAtLimit), limit, 1.5, channels,
-                                               double(sw.channelMajor), framePeriod});
-        ReferenceCounter reference{sw, loadValue, limit, frameLength, channels, {1.5, 1.5}};
-        counter.initializeConditions();
-        for (int frame = 0; frame < 6; ++frame) {
-            std::vector<double> step(frameLength * channels);
-            for (double& x : step) x = stepValue(random);
-            const std::vector<double> reset = sparse(random, frameLength * channels, 0.03);
-            const std::vector<double> load = sparse(random, frameLength * channels, 0.05);
-            const std::vector<double> expected = reference.frame(step, reset, load);
-            int port = 0;
-            if (sw.hasStep) counter.setInput(port++, step);
-            if (sw.hasReset) counter.setInput(port++, reset);
-            if (sw.hasLoad) counter.setInput(port++, load);
-            ASSERT_EQ(counter.step(), expected) << "frame " << frame;
-            EXPECT_EQ(counter.states(), reference.counts);
+    for (const int variant : {0, 1, 2}) {
+        const bool apart = variant == 1;
+        const double start = variant == 2 ? 1.0 : 1.5;
+        const double loadValue = variant == 2 ? 12.0 : 12.5;  // beyond the upward limit
+        std::mt19937 random(4711);
+        std::uniform_real_distribution<double> stepValue(-0.5, 2.0);
+        for (int config = 0; config < 64; ++config) {
+            SCOPED_TRACE(testing::Message() << "config " << config << ", variant " << variant);
+            const Switches sw = switchesOf(config);
+            const double limit = sw.countsDown ? -3.0 : 9.0;
+            BlockHarness counter(
+                registerCounter,
+                {frameLength, double(sw.hasStep), double(sw.hasReset), double(sw.hasLoad),
+                 double(sw.countsDown), loadValue, double(sw.stopsAtLimit), limit, start, channels,
+                 double(sw.channelMajor), framePeriod});
+            ReferenceCounter reference{sw, loadValue, limit, frameLength, channels, {start, start}};
+            const std::vector<double> zeros(frameLength * channels, 0.0);
+            std::vector<std::unique_ptr<ScatteredFrame>> scattered;
+            for (int port = 0; port < counter.record().inputCount && apart; ++port) {
+                scattered.push_back(std::make_unique<ScatteredFrame>(zeros));
+                counter.record().inputPorts[port].elementPointers =
+                    scattered.back()->elements.data();
+            }
+            counter.initializeConditions();
+            for (int frame = 0; frame < 6; ++frame) {
+                std::vector<double> step(frameLength * channels);
+                for (double& x : step) x = stepValue(random);
+                const std::vector<double> reset = sparse(random, frameLength * channels, 0.03);
+                const std::vector<double> load = sparse(random, frameLength * channels, 0.05);
+                const std::vector<double> expected = reference.frame(step, reset, load);
+                std::vector<const std::vector<double>*> inputs;
+                if (sw.hasStep) inputs.push_back(&step);
+                if (sw.hasReset) inputs.push_back(&reset);
+                if (sw.hasLoad) inputs.push_back(&load);
+                for (std::size_t port = 0; port < inputs.size(); ++port) {
+                    if (apart) {
+                        scattered[port]->assign(*inputs[port]);
+                    } else {
+                        counter.setInput(static_cast<int>(port), *inputs[port]);
+                    }
+                }
+                callOutputs(counter.record(), 0);
+                callUpdate(counter.record(), 0);
+                ASSERT_TRUE(sameBits(counter.output(), expected)) << "frame " << frame;
+                EXPECT_TRUE(sameBits(counter.states(), reference.counts));
+            }
+        }
+    }
+}
+
+// A counter with neither inputs nor limit steps by one from wherever it starts: near
+// 2^53, where a step of one is no longer exact, from fractions and across zero, from
+// NaN and infinity.
+TEST(CounterRule, CountsByOneMatchTheRuleFromAnyStart) {
+    constexpr int frameLength = 16;
+    const double big = 9007199254740992.0;  // 2^53
+    for (const double start :
+         {-3.0, -0.0, 0.0, -16.0, 0.5, -7.25, big / 2 - 20, big / 2 - 3, big - 20, big,
+          -big / 2 + 3, 1e300, HUGE_VAL, std::numeric_limits<double>::quiet_NaN()}) {
+        for (const bool down : {false, true}) {
+            SCOPED_TRACE(testing::Message() << start << (down ? " down" : " up"));
+            const Switches sw{false, false, false, down, false, true};
+            BlockHarness counter(registerCounter, {frameLength, 0, 0, 0, double(down), 0, 0, 0,
+                                                   start, 1, 1, framePeriod});
+            ReferenceCounter reference{sw, 0.0, 0.0, frameLength, 1, {start}};
+            counter.initializeConditions();
+            const std::vector<double> none(frameLength, 0.0);
+            for (int frame = 0; frame < 3; ++frame) {
+                ASSERT_TRUE(sameBits(counter.step(), reference.frame(none, none, none)));
+            }
         }
     }
 }

@@ -46,6 +46,10 @@ struct ScatteredFrame {
             elements[i] = &spread[2 * i];
         }
     }
+    // New values for the same elements.
+    void assign(const std::vector<double>& frame) {
+        for (std::size_t i = 0; i < frame.size(); ++i) spread[2 * i] = frame[i];
+    }
     ScatteredFrame(const ScatteredFrame&) = delete;
     ScatteredFrame& operator=(const ScatteredFrame&) = delete;
 
