@@ -141,7 +141,6 @@ BM7_FRAME_LOOP void gateClips(Signals& s) {
     const double* __restrict clockTime = s.clockTime;
     const double* __restrict oldestOnset = s.oldestOnsetTime;
     const double* __restrict detection = s.detection;
-    const double* __restrict smoothed = s.smoothedEnergy;
     double* __restrict valveOpen = s.valveOpen;
     double* __restrict clipGate = s.clipGate;
     for (int i = 0; i < kFrameLength; ++i) {
@@ -151,9 +150,6 @@ BM7_FRAME_LOOP void gateClips(Signals& s) {
     for (int i = 0; i < kFrameLength; ++i) {
         clipGate[i] = ((detection[i] != 0.0) & (valveOpen[i] != 0.0)) ? 1.0 : 0.0;
     }
-    double sum = smoothed[0];
-    for (int i = 1; i < kFrameLength; ++i) sum += smoothed[i];
-    s.frameEnergySum[0] = sum;
 }
 
 // Sums the newest `length` outputs of the eight branches in the given order, each sum
@@ -438,8 +434,9 @@ void DetectorModel::runDetectorChain(int task) {
     squareFrame(s.band.inverse + F, s.bandPower);
     callOutputs(child(kPowerDelay), task);
     // The envelope belongs to the recognizer, but its input is ready here, and its
-    // running sum goes faster beside the energy's than after it.
-    integrateOutputsTogether(child(kEnergyIntegrate), child(kEnvelopeIntegrate));
+    // running sum goes faster beside the energy's than after it; so does the frame's
+    // energy sum, which the level log reads.
+    integrateOutputsTogether(child(kEnergyIntegrate), child(kEnvelopeIntegrate), s.frameEnergySum);
     addBias(currentEnergyBias, s.smoothedEnergy, s.currentEnergy);
     callOutputs(child(kPeakDelay), task);
     detectFall(s.currentEnergy, s.pastEnergy, s.fallDetected);

@@ -1,7 +1,9 @@
 #include "model/gated_shift_register.h"
 
 #include <algorithm>
+#include <array>
 
+#include "driver/frame_loops.h"
 #include "model/frame_history.h"
 
 namespace bm7 {
@@ -10,11 +12,6 @@ namespace {
 enum Param { frameLengthParam, registerLengthParam, channelsParam, layoutParam, paramTotal };
 
 enum Port { dataPort, gatePort };
-
-// A gate of NaN is no gate.
-bool isOn(double value) {
-    return value < 0.0 || value > 0.0;
-}
 
 void initializeSizes(BlockRecord* block) {
     const int frameLength = paramInt(*block, frameLengthParam);
@@ -51,7 +48,7 @@ void initializeConditions(BlockRecord* block) {
 }
 
 // One channel with both inputs in contiguous runs, as in the detector: between two gates
-// the output holds one value, so it is written a run at a time.
+// the output holds one value, so it is written a run at a time. A gate of NaN is no gate.
 int shiftSingleRun(BlockRecord& block, int frameLength, int registerLength, int position) {
     const double* data = block.inputPorts[dataPort].run;
     const double* gate = block.inputPorts[gatePort].run;
@@ -59,8 +56,9 @@ int shiftSingleRun(BlockRecord& block, int frameLength, int registerLength, int 
     double* slots = block.discreteStates;
     int sample = 0;
     while (sample < frameLength) {
-        int next = sample;
-        while (next < frameLength && !isOn(gate[next])) ++next;
+        const int next = firstSampleWhere(
+            sample, frameLength, 0, 1, [gate](int element) { return isOn(gate[element]); },
+            std::array{gate});
         std::fill(output + sample, output + next, slots[position]);
         if (next == frameLength) break;
         slots[position] = data[next];

@@ -162,22 +162,46 @@ Chain chainOf(const BlockRecord& block, const Shape& shape) {
             scaleOf(block, shape)};
 }
 
+// A block's outputs added from the first to the last.
+double sumLeftToRight(const BlockRecord& block) {
+    const double* out = block.outputPorts[0].signal;
+    const int width = block.outputPorts[0].width;
+    if (width <= 0) return 0.0;
+    double sum = out[0];
+    for (int i = 1; i < width; ++i) sum += out[i];
+    return sum;
+}
+
 }  // namespace
 
-void integrateOutputsTogether(BlockRecord& first, BlockRecord& second) {
+void integrateOutputsTogether(BlockRecord& first, BlockRecord& second, double* firstOutputSum) {
     const Shape firstShape = shapeOf(first);
     const Shape secondShape = shapeOf(second);
+    const int length = firstShape.frameLength;
     if (!chainable(first, firstShape) || !chainable(second, secondShape) ||
-        firstShape.frameLength != secondShape.frameLength) {
+        length != secondShape.frameLength || length <= 0) {
         outputs(&first, 0);
         outputs(&second, 0);
+        if (firstOutputSum != nullptr) *firstOutputSum = sumLeftToRight(first);
         return;
     }
     Chain a = chainOf(first, firstShape);
     Chain b = chainOf(second, secondShape);
-    for (int sample = 0; sample < firstShape.frameLength; ++sample) {
-        a.step(sample);
-        b.step(sample);
+    a.step(0);
+    b.step(0);
+    if (firstOutputSum != nullptr) {
+        double total = a.output[0];
+        for (int sample = 1; sample < length; ++sample) {
+            a.step(sample);
+            b.step(sample);
+            total += a.output[sample];
+        }
+        *firstOutputSum = total;
+    } else {
+        for (int sample = 1; sample < length; ++sample) {
+            a.step(sample);
+            b.step(sample);
+        }
     }
     first.realWork[0] = a.sum;
     second.realWork[0] = b.sum;

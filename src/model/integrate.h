@@ -14,7 +14,10 @@ void registerIntegrate(BlockRecord* block);
 // exactly the values their own outputs would give. Each running sum is a chain of
 // dependent additions; going through two chains side by side lets the processor work on
 // both at once. Single-channel blocks of one frame length with contiguous inputs go
-// together; any others go one after the other.
-void integrateOutputsTogether(BlockRecord& first, BlockRecord& second);
+// together; any others go one after the other. Given `firstOutputSum`, it receives the
+// first block's outputs added from the first to the last: a third chain, which goes
+// beside the other two at no cost of its own.
+void integrateOutputsTogether(BlockRecord& first, BlockRecord& second,
+                              double* firstOutputSum = nullptr);
 
 }  // namespace bm7

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <vector>
@@ -103,12 +104,18 @@ void expectTogetherEqualsAlone(const PairSetup& p) {
         const std::vector<double> b = frameOf(second, f, p.secondFrameLength * p.channels, true);
         firstTogether->setInput(0, a);
         secondTogether->setInput(0, b);
-        integrateOutputsTogether(firstTogether->record(), secondTogether->record());
+        double firstSum = -1.0;
+        integrateOutputsTogether(firstTogether->record(), secondTogether->record(), &firstSum);
         callUpdate(firstTogether->record(), 0);
         callUpdate(secondTogether->record(), 0);
         firstAlone->step(a);
         secondAlone->step(b);
         ASSERT_EQ(firstTogether->output(), firstAlone->output()) << "frame " << f;
+        // The first's outputs summed left to right, exactly.
+        const std::vector<double>& out = firstAlone->output();
+        double sum = out[0];
+        for (std::size_t i = 1; i < out.size(); ++i) sum += out[i];
+        ASSERT_EQ(std::memcmp(&firstSum, &sum, sizeof sum), 0) << "frame " << f;
         ASSERT_EQ(secondTogether->output(), secondAlone->output()) << "frame " << f;
         ASSERT_EQ(firstTogether->states(), firstAlone->states()) << "frame " << f;
         ASSERT_EQ(secondTogether->states(), secondAlone->states()) << "frame " << f;
