@@ -114,19 +114,31 @@ BM7_FRAME_LOOP void interleaveScaled(double* __restrict out, const double* __res
     }
 }
 
-// The inverse from the folded half-length spectrum in out[0 ... 2Q-1].
+// Where the folded spectrum's Q imaginary parts go: in the upper half of the output,
+// which holds nothing the block gives out, one cache line in. At the power-of-two
+// distance of the half itself, the transform's bit reversal would find real and
+// imaginary parts in the same cache sets, evicting each other.
+double* foldedImaginary(double* out, int binCount) {
+    const int quarter = binCount / 2;
+    constexpr int kCacheLine = 8;
+    return out + binCount + (quarter >= kCacheLine ? kCacheLine : 0);
+}
+
+// The inverse from the folded half-length spectrum: real parts in out[0 ... Q-1],
+// imaginary parts at foldedImaginary.
 void inverseOfFolded(double* out, int binCount) {
     const int quarter = binCount / 2;
+    double* im = foldedImaginary(out, binCount);
     // Exchanging real and imaginary parts around a forward transform inverts it.
-    complexFft(out + binCount, out, quarter);
+    complexFft(im, out, quarter);
     const double scale = 1.0 / binCount;
     // Pairs j in [Q/2, Q) land in [Q, 2Q), beyond the real parts still to be read; then
     // [Q/4, Q/2) lands in [Q/2, Q), already read; and so on down to j = 0.
     for (int high = quarter; high > 1; high /= 2) {
         const int low = high / 2;
-        interleaveScaled(out + 2 * low, out + low, out + binCount + low, high - low, scale);
+        interleaveScaled(out + 2 * low, out + low, im + low, high - low, scale);
     }
-    out[1] = scale * out[binCount];
+    out[1] = scale * im[0];
     out[0] = scale * out[0];
 }
 
@@ -140,10 +152,10 @@ void outputs(double* out, double*, const double* const* in, BlockRecord* block, 
     }
     const RotationTable twiddles = rotations(binCount, false);
     if (block->inputRun != nullptr) {
-        foldRun(out, out + binCount, block->inputRun, twiddles, binCount);
+        foldRun(out, foldedImaginary(out, binCount), block->inputRun, twiddles, binCount);
     } else {
-        foldSpectrum(out, out + binCount, ByPointer{in}, ByPointer{in + binCount}, twiddles,
-                     binCount);
+        foldSpectrum(out, foldedImaginary(out, binCount), ByPointer{in}, ByPointer{in + binCount},
+                     twiddles, binCount);
     }
     inverseOfFolded(out, binCount);
 }
@@ -171,7 +183,8 @@ void realIfftOfProduct(BlockRecord& block, const double* spectrum, const double*
         out[1] = p.im(0);
         return;
     }
-    foldProductRun(out, out + binCount, spectrum, weights, rotations(binCount, false), binCount);
+    foldProductRun(out, foldedImaginary(out, binCount), spectrum, weights,
+                   rotations(binCount, false), binCount);
     inverseOfFolded(out, binCount);
 }
 
