@@ -42,43 +42,88 @@ BM7_FRAME_LOOP void mirrorUpperHalf(double* re, double* im, int half) {
     }
 }
 
-// Bin k below the quarter pairs with bin H-k above it (highRe[-k], with highRe at bin H):
-// each pair is read, then written, and no two pairs share a bin, so several pairs can
-// go at once.
+// The two bins k and H - k of the real transform from the half-size transform's bins
+// a = Z[k] and b = Z[H - k], with the twiddle (wr, wi) of bin k.
+struct SplitPair {
+    double lowRe, lowIm, highRe, highIm;
+};
+
+[[gnu::always_inline]] inline SplitPair splitPair(double ar, double ai, double br, double bi,
+                                                  double wr, double wi) {
+    const double h1r = 0.5 * (br + ar);
+    const double h1i = 0.5 * (ai - bi);
+    const double h2r = 0.5 * (bi + ai);
+    const double h2i = -0.5 * (ar - br);
+    return {h1r + wr * h2r - wi * h2i, h1i + wr * h2i + wi * h2r, h1r - wr * h2r + wi * h2i,
+            -h1i + wr * h2i + wi * h2r};
+}
+
+// Bin k pairs with bin H-k (highRe[-k], with highRe at bin H), for k from `first` below
+// the quarter: each pair is read, then written, and no two pairs share a bin, so several
+// pairs can go at once. The imaginary parts are read from fromLowIm and fromHighIm, which
+// are lowIm and highIm themselves or a copy elsewhere that the pairs do not write over.
 BM7_FRAME_LOOP void splitPairs(double* __restrict lowRe, double* __restrict lowIm,
                                double* __restrict highRe, double* __restrict highIm,
+                               const double* __restrict fromLowIm,
+                               const double* __restrict fromHighIm,
                                const double* __restrict cosines, const double* __restrict sines,
-                               int quarter) {
-    for (int k = 1; k < quarter; ++k) {
-        const double wr = cosines[k];
-        const double wi = sines[k];
-        const double ar = lowRe[k], ai = lowIm[k];
-        const double br = highRe[-k], bi = highIm[-k];
-        const double h1r = 0.5 * (br + ar);
-        const double h1i = 0.5 * (ai - bi);
-        const double h2r = 0.5 * (bi + ai);
-        const double h2i = -0.5 * (ar - br);
-        lowRe[k] = h1r + wr * h2r - wi * h2i;
-        lowIm[k] = h1i + wr * h2i + wi * h2r;
-        highRe[-k] = h1r - wr * h2r + wi * h2i;
-        highIm[-k] = -h1i + wr * h2i + wi * h2r;
+                               int first, int quarter) {
+    for (int k = first; k < quarter; ++k) {
+        const SplitPair p =
+            splitPair(lowRe[k], fromLowIm[k], highRe[-k], fromHighIm[-k], cosines[k], sines[k]);
+        lowRe[k] = p.lowRe;
+        lowIm[k] = p.lowIm;
+        highRe[-k] = p.highRe;
+        highIm[-k] = p.highIm;
     }
+}
+
+// Where the packed pairs' imaginary parts go for the transform. From this size on, the
+// rows of the transform's tiles are 4 KB apart, and imaginary parts a power of two away
+// from the real ones would share their cache sets, each evicting the other: they go a
+// cache line short of the end of the imaginary half instead, over the bins above the
+// middle. Smaller transforms keep them in place.
+constexpr int kShiftedFromHalf = 4096;
+constexpr int kCacheLine = 8;
+
+double* packedImaginary(double* im, int half) {
+    return half >= kShiftedFromHalf ? im + half - kCacheLine : im;
 }
 
 // Turns the half-size transform Z of the packed pairs into the bins 0 ... H of the real
 // transform, with the twiddle of each bin as rotating it bin by bin gives it (rotations).
+// With the imaginary parts of Z moved (packedImaginary), bins H - 8 ... H, where the split
+// writes, hold those of Z's bins 0 ... 8: so the pairs with k below 8 are all read before
+// any is written, and bin H is written last.
 void splitSpectrum(double* re, double* im, int frameLength) {
     const int half = frameLength / 2;
     const int quarter = half / 2;
+    const double* packedIm = packedImaginary(im, half);
+    const RotationTable twiddles = rotations(frameLength, true);
     const double dcRe = re[0];
-    const double dcIm = im[0];
+    const double dcIm = packedIm[0];
+    int first = 1;
+    if (packedIm != im) {
+        SplitPair pairs[kCacheLine];
+        for (int k = 1; k < kCacheLine; ++k) {
+            pairs[k] = splitPair(re[k], packedIm[k], re[half - k], packedIm[half - k],
+                                 twiddles.cosines[k], twiddles.sines[k]);
+        }
+        for (int k = 1; k < kCacheLine; ++k) {
+            re[k] = pairs[k].lowRe;
+            im[k] = pairs[k].lowIm;
+            re[half - k] = pairs[k].highRe;
+            im[half - k] = pairs[k].highIm;
+        }
+        first = kCacheLine;
+    }
     re[half] = dcRe - dcIm;
-    im[half] = 0.0;
     re[0] = dcRe + dcIm;
     im[0] = 0.0;
-    const RotationTable twiddles = rotations(frameLength, true);
-    splitPairs(re, im, re + half, im + half, twiddles.cosines, twiddles.sines, quarter);
-    im[quarter] = -im[quarter];
+    splitPairs(re, im, re + half, im + half, packedIm, packedIm + half, twiddles.cosines,
+               twiddles.sines, first, quarter);
+    im[half] = 0.0;
+    im[quarter] = -packedIm[quarter];
 }
 
 // Even samples become real parts and odd samples imaginary parts of a half-size complex
@@ -105,15 +150,16 @@ void transformFrame(double* out, const double* const* in, BlockRecord* block, bo
     // Even samples become real parts and odd samples imaginary parts of a half-size
     // complex frame, so one N/2-point transform does the work.
     const int half = frameLength / 2;
+    double* packedIm = packedImaginary(im, half);
     if (const double* run = block->inputRun) {
-        packPairs(re, im, run, half);
+        packPairs(re, packedIm, run, half);
     } else {
         for (int j = 0; j < half; ++j) {
             re[j] = *in[2 * j];
-            im[j] = *in[2 * j + 1];
+            packedIm[j] = *in[2 * j + 1];
         }
     }
-    complexFft(re, im, half);
+    complexFft(re, packedIm, half);
     splitSpectrum(re, im, frameLength);
     if (upperHalf) mirrorUpperHalf(re, im, half);
 }

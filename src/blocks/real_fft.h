@@ -9,8 +9,9 @@ namespace bm7 {
 
 void registerRealFft(BlockRecord* block);
 
-// The block's outputs but for the bins above the middle, N/2 + 1 ... N - 1, which are left
-// as they were: each is the conjugate of bin N - k, for a reader that uses those instead.
+// The block's outputs but for the bins above the middle, N/2 + 1 ... N - 1, for a reader
+// that uses the conjugates of bins N - k instead: their real parts are left as they were,
+// and their imaginary parts are undefined, as the transform may work there.
 void realFftLowerHalf(BlockRecord& block);
 
 }  // namespace bm7

@@ -67,7 +67,8 @@ enum Child : int {
 // One FFT overlap-save filter: FIFO window, spectrum, product and inverse. The product
 // is the inverse's input in the block table, but the model has the inverse form each
 // product bin where it reads it, from the spectrum's bins up to the middle only, so the
-// product signals and the spectrum's upper bins stay as they started.
+// product signals and the spectrum's upper real parts stay as they started (the upper
+// imaginary parts are the forward transform's scratch).
 struct FilterSignals {
     double* window = nullptr;
     double* spectrum = nullptr;

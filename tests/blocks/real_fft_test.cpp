@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "blocks/block_harness.h"
+#include "blocks/fft_kernel.h"
 #include "blocks/naive_dft.h"
 
 namespace bm7 {
@@ -92,6 +94,49 @@ TEST(RealFftValues, TheSmallestSizesFollowTheSplitStepExactly) {
     EXPECT_EQ(x[4 + 1], 2.0);
     EXPECT_EQ(x[3], x[1]);
     EXPECT_EQ(x[4 + 3], -x[4 + 1]);
+}
+
+// The split step written out plainly over the kernel's half-size transform: the block
+// gives these bits at every size, whether its transform keeps the imaginary parts in
+// place or packs them elsewhere (from 8192 points).
+TEST(RealFftValues, EverySizeGivesTheBitsOfThePlainSplitStep) {
+    for (int n : {64, 2048, 8192, 16384}) {
+        const std::vector<double> frame = randomFrame(n, 17u + n);
+        const int half = n / 2;
+        std::vector<double> re(half), im(half);
+        for (int j = 0; j < half; ++j) {
+            re[j] = frame[2 * j];
+            im[j] = frame[2 * j + 1];
+        }
+        complexFft(re.data(), im.data(), half);
+        const RotationTable w = rotations(n, true);
+        std::vector<double> expected(2 * n);
+        double* outRe = expected.data();
+        double* outIm = expected.data() + n;
+        outRe[0] = re[0] + im[0];
+        outRe[half] = re[0] - im[0];
+        outIm[0] = 0.0;
+        outIm[half] = 0.0;
+        for (int k = 1; k < half / 2; ++k) {
+            const double ar = re[k], ai = im[k], br = re[half - k], bi = im[half - k];
+            const double h1r = 0.5 * (br + ar), h1i = 0.5 * (ai - bi);
+            const double h2r = 0.5 * (bi + ai), h2i = -0.5 * (ar - br);
+            outRe[k] = h1r + w.cosines[k] * h2r - w.sines[k] * h2i;
+            outIm[k] = h1i + w.cosines[k] * h2i + w.sines[k] * h2r;
+            outRe[half - k] = h1r - w.cosines[k] * h2r + w.sines[k] * h2i;
+            outIm[half - k] = -h1i + w.cosines[k] * h2i + w.sines[k] * h2r;
+        }
+        outRe[half / 2] = re[half / 2];
+        outIm[half / 2] = -im[half / 2];
+        for (int k = 1; k < half; ++k) {
+            outRe[half + k] = outRe[half - k];
+            outIm[half + k] = -outIm[half - k];
+        }
+        Transform transform(n);
+        const std::vector<double>& out = transform.of(frame);
+        EXPECT_EQ(std::memcmp(out.data(), expected.data(), expected.size() * sizeof(double)), 0)
+            << n;
+    }
 }
 
 // At the largest size every 13th bin is checked, which still visits every residue of the
