@@ -1,8 +1,11 @@
 #include "model/detection_report.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
+
+#include "driver/frame_loops.h"
 
 namespace bm7::detector {
 
@@ -10,11 +13,6 @@ namespace {
 
 // Upsample & Hold repeats each stage-2 value over this many base samples, from phase 0.
 constexpr int kHoldFactor = kFrameLength / kStage2Length;
-
-// As Clip & Save reads its enable: NaN counts as off.
-bool isOn(double value) {
-    return value < 0.0 || value > 0.0;
-}
 
 }  // namespace
 
@@ -47,7 +45,13 @@ void DetectionTracker::report(std::int64_t gateEnd, DetectionListener& listener)
 void DetectionTracker::trackFrame(const double* clipGate, const double* currentEnergy,
                                   DetectionListener& listener) {
     const std::int64_t frameStart = framesSeen_ * kFrameLength;
+    const auto opens = [clipGate](int i) { return isOn(clipGate[i]); };
     for (int i = 0; i < kFrameLength; ++i) {
+        if (!open_) {
+            // Nothing happens until the gate opens.
+            i = firstSampleWhere(i, kFrameLength, 0, 1, opens, std::array{clipGate});
+            if (i == kFrameLength) break;
+        }
         if (!isOn(clipGate[i])) {
             if (open_) report(frameStart + i, listener);
             continue;
