@@ -5,7 +5,7 @@
 #include <cmath>
 #include <utility>
 
-#include "driver/frame_loops.h"
+#include "driver/frame_loop.h"
 
 namespace bm7 {
 namespace {

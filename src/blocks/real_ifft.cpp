@@ -29,12 +29,6 @@ void initializeConditions(double*, BlockRecord* block) {
     block->inputRun = contiguousRun(block->inputPointers, block->inputCount);
 }
 
-// Reads bin values through the input's element pointers.
-struct ByPointer {
-    const double* const* in;
-    double operator[](int i) const { return *in[i]; }
-};
-
 // Folds bins k and Q + k of the N bins (Q = N/2), a + ib and cc + id, with the twiddle
 // c, s of bin k, into bin k of twice the Q-point spectrum of z[j] = x[2j] + i*x[2j+1].
 [[gnu::always_inline]] inline void foldBin(double a, double b, double cc, double d, double c,

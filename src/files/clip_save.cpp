@@ -14,11 +14,6 @@ namespace bm7 {
 
 namespace {
 
-// A logical sample: NaN counts as off.
-bool isOn(double value) {
-    return value < 0.0 || value > 0.0;
-}
-
 bool enabledAt(const double* const* enable, int index) {
     return isOn(*enable[index]);
 }

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "driver/frame_loops.h"
+#include "driver/frame_loop.h"
 
 namespace bm7::detector {
 

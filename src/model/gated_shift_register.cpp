@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "driver/frame_loops.h"
+#include "driver/frame_loop.h"
 #include "model/frame_history.h"
 
 namespace bm7 {

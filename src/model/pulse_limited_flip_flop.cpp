@@ -4,7 +4,7 @@
 #include <climits>
 #include <cmath>
 
-#include "driver/frame_loops.h"
+#include "driver/frame_loop.h"
 #include "model/frame_history.h"
 
 namespace bm7 {
