@@ -15,20 +15,6 @@ namespace {
 // first-level cache while all their remaining stages run.
 constexpr int kCacheResidentSpan = 1024;
 
-// The butterflies of one block of a stage; top and bottom halves never overlap.
-void butterflyBlock(double* __restrict topRe, double* __restrict topIm, double* __restrict bottomRe,
-                    double* __restrict bottomIm, const double* __restrict cosines,
-                    const double* __restrict sines, int half) {
-    for (int g = 0; g < half; ++g) {
-        const double dr = topRe[g] - bottomRe[g];
-        const double di = topIm[g] - bottomIm[g];
-        topRe[g] = topRe[g] + bottomRe[g];
-        topIm[g] = topIm[g] + bottomIm[g];
-        bottomRe[g] = dr * cosines[g] + di * sines[g];
-        bottomIm[g] = di * cosines[g] - dr * sines[g];
-    }
-}
-
 // One butterfly on values held in registers: (top, bottom) becomes (top + bottom,
 // (top - bottom) * e^(-ia)) with c = cos a and s = sin a.
 template <typename Value>
@@ -101,22 +87,79 @@ void lastTwoStages(double* __restrict re, double* __restrict im, int pointCount,
     }
 }
 
+// Four doubles as one value; each instruction set's build maps its shuffles onto its
+// own registers.
+using Lanes = double __attribute__((vector_size(32)));
+using LaneOrder = long long __attribute__((vector_size(32)));
+
+// Vectors go by reference: passed by value, their layout would depend on the instruction set.
+[[gnu::always_inline]] inline void loadLanes(const double* from, Lanes& lanes) {
+    __builtin_memcpy(&lanes, from, sizeof lanes);
+}
+
+[[gnu::always_inline]] inline void storeLanes(double* to, const Lanes& lanes) {
+    __builtin_memcpy(to, &lanes, sizeof lanes);
+}
+
+// The stages of spans 16 and 8 over `count` points, whole blocks of 16: each quarter of a
+// block is one vector of lanes, and the twiddles, the same for every block, stay in
+// registers. The butterflies are twoStageBlock's with a quarter of 4, in its order.
+void spansSixteenAndEight(double* re, double* im, int count, const StageTwiddles& stages) {
+    Lanes c0, s0, c1, s1, c, s;
+    loadLanes(stages.cosinesOf(16), c0);
+    loadLanes(stages.sinesOf(16), s0);
+    loadLanes(stages.cosinesOf(16) + 4, c1);
+    loadLanes(stages.sinesOf(16) + 4, s1);
+    loadLanes(stages.cosinesOf(8), c);
+    loadLanes(stages.sinesOf(8), s);
+    for (int top = 0; top < count; top += 16) {
+        Lanes r0, r1, r2, r3, i0, i1, i2, i3;
+        loadLanes(re + top, r0), loadLanes(re + top + 4, r1);
+        loadLanes(re + top + 8, r2), loadLanes(re + top + 12, r3);
+        loadLanes(im + top, i0), loadLanes(im + top + 4, i1);
+        loadLanes(im + top + 8, i2), loadLanes(im + top + 12, i3);
+        butterflyValues(r0, i0, r2, i2, c0, s0);
+        butterflyValues(r1, i1, r3, i3, c1, s1);
+        butterflyValues(r0, i0, r1, i1, c, s);
+        butterflyValues(r2, i2, r3, i3, c, s);
+        storeLanes(re + top, r0), storeLanes(re + top + 4, r1);
+        storeLanes(re + top + 8, r2), storeLanes(re + top + 12, r3);
+        storeLanes(im + top, i0), storeLanes(im + top + 4, i1);
+        storeLanes(im + top + 8, i2), storeLanes(im + top + 12, i3);
+    }
+}
+
+// The stage of span 8 over `count` points, whole blocks of 8: butterfly g of a block
+// pairs points g and g + 4 with the stage's twiddle g, and each half is one vector.
+void spanEight(double* re, double* im, int count, const StageTwiddles& stages) {
+    Lanes c, s;
+    loadLanes(stages.cosinesOf(8), c);
+    loadLanes(stages.sinesOf(8), s);
+    for (int top = 0; top < count; top += 8) {
+        Lanes r0, r1, i0, i1;
+        loadLanes(re + top, r0), loadLanes(re + top + 4, r1);
+        loadLanes(im + top, i0), loadLanes(im + top + 4, i1);
+        butterflyValues(r0, i0, r1, i1, c, s);
+        storeLanes(re + top, r0), storeLanes(re + top + 4, r1);
+        storeLanes(im + top, i0), storeLanes(im + top + 4, i1);
+    }
+}
+
 // All stages from `span` down, over `count` points that form whole blocks of that span:
 // two at a time while both lie above the last two, which go together four points at a
 // time, or are left to the bit reversal (lastTwoLater).
 void stagesBreadthFirst(double* re, double* im, int count, int span, const StageTwiddles& stages,
                         bool lastTwoLater) {
-    while (span > 4) {
-        if (span >= 16) {
-            for (int top = 0; top < count; top += span) twoStages(re + top, im + top, span, stages);
-            span /= 4;
-            continue;
-        }
-        const int half = span / 2;
-        for (int top = 0; top < count; top += span)
-            butterflyBlock(re + top, im + top, re + top + half, im + top + half,
-                           stages.cosinesOf(span), stages.sinesOf(span), half);
-        span /= 2;
+    while (span > 16) {
+        for (int top = 0; top < count; top += span) twoStages(re + top, im + top, span, stages);
+        span /= 4;
+    }
+    if (span == 16) {
+        spansSixteenAndEight(re, im, count, stages);
+        span = 4;
+    } else if (span == 8) {
+        spanEight(re, im, count, stages);
+        span = 4;
     }
     if (span == 4) {
         if (lastTwoLater) return;
@@ -140,20 +183,6 @@ void stagesDepthFirst(double* re, double* im, int span, const StageTwiddles& sta
     const int quarter = span / 4;
     for (int top = 0; top < span; top += quarter)
         stagesDepthFirst(re + top, im + top, quarter, stages, lastTwoLater);
-}
-
-// Four doubles as one value; each instruction set's build maps its shuffles onto its
-// own registers.
-using Lanes = double __attribute__((vector_size(32)));
-using LaneOrder = long long __attribute__((vector_size(32)));
-
-// Vectors go by reference: passed by value, their layout would depend on the instruction set.
-[[gnu::always_inline]] inline void loadLanes(const double* from, Lanes& lanes) {
-    __builtin_memcpy(&lanes, from, sizeof lanes);
-}
-
-[[gnu::always_inline]] inline void storeLanes(double* to, const Lanes& lanes) {
-    __builtin_memcpy(to, &lanes, sizeof lanes);
 }
 
 // Rows r0 ... r3 of a 4 x 4 block become its columns.
