@@ -81,7 +81,8 @@ struct ProductBins {
 };
 
 // Folds the product's bins, reading only bins 0 ... N/2 of the two spectra: bin Q + k is
-// bin N - (Q - k).
+// bin N - (Q - k). Bins k and Q - k fold into each other, so each pair is folded together
+// and every product bin is formed once.
 BM7_FRAME_LOOP void foldProductRun(double* __restrict outRe, double* __restrict outIm,
                                    const double* __restrict spectrum,
                                    const double* __restrict weights, const RotationTable& twiddles,
@@ -92,10 +93,17 @@ BM7_FRAME_LOOP void foldProductRun(double* __restrict outRe, double* __restrict 
     const double* sines = twiddles.sines;
     foldBin(p.re(0), p.im(0), p.re(quarter), p.im(quarter), cosines[0], sines[0], outRe[0],
             outIm[0]);
-    for (int k = 1; k < quarter; ++k) {
-        foldBin(p.re(k), p.im(k), p.re(quarter - k), p.mirroredIm(quarter - k), cosines[k],
-                sines[k], outRe[k], outIm[k]);
+    const int middle = quarter / 2;
+    for (int k = 1; k < middle; ++k) {
+        const int j = quarter - k;
+        const double reK = p.re(k), imK = p.im(k), mirroredK = p.mirroredIm(k);
+        const double reJ = p.re(j), imJ = p.im(j), mirroredJ = p.mirroredIm(j);
+        foldBin(reK, imK, reJ, mirroredJ, cosines[k], sines[k], outRe[k], outIm[k]);
+        foldBin(reJ, imJ, reK, mirroredK, cosines[j], sines[j], outRe[j], outIm[j]);
     }
+    if (middle > 0)
+        foldBin(p.re(middle), p.im(middle), p.re(middle), p.mirroredIm(middle), cosines[middle],
+                sines[middle], outRe[middle], outIm[middle]);
 }
 
 // Writes the scaled pairs (re[j], im[j]) to out[2j], out[2j+1] for `count` values of j;
