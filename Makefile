@@ -18,7 +18,7 @@ PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
             pulseaudio pulseaudio-utils libasound2-plugins sox python3 libsystemd-dev \
             libhowardhinnant-date-dev tzdata clang libclang-rt-14-dev \
             slurmctld slurmd slurm-client munge \
-            libpng-dev chromium fonts-dejavu-core
+            libpng-dev chromium fonts-dejavu-core valgrind
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
