@@ -3,6 +3,7 @@
 // look at its signals between steps.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <cmath>
@@ -107,7 +108,13 @@ public:
         source_.reset();
     }
 
+    // A model that reported an error is not stepped again, as the driver would not: its
+    // source may be closed, and the step would wait for audio for ever.
     void step() {
+        if (const char* error = root_->errorStatus) {
+            ADD_FAILURE() << "stepped after the model reported: " << error;
+            return;
+        }
         advanceTime(timing_);
         model_.outputs(0);
         model_.update(0);
