@@ -199,10 +199,7 @@ void initializeConditions(BlockRecord* block) {
     const double initialCount = paramReal(*block, initialCountParam);
     for (int channel = 0; channel < channels; ++channel)
         block->discreteStates[channel] = initialCount;
-    for (int port = 0; port < block->inputCount; ++port) {
-        InputPort& input = block->inputPorts[port];
-        input.run = contiguousRun(input.elementPointers, input.width);
-    }
+    findInputRuns(*block);
 }
 
 struct Switches {

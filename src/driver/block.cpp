@@ -46,6 +46,13 @@ const double* contiguousRun(const double* const* elements, int width) {
     return first;
 }
 
+void findInputRuns(BlockRecord& block) {
+    for (int port = 0; port < block.inputCount; ++port) {
+        InputPort& input = block.inputPorts[port];
+        input.run = contiguousRun(input.elementPointers, input.width);
+    }
+}
+
 bool rateHits(const BlockRecord& block) {
     return block.simInfo->sampleHits[block.sampleTimeTaskIds[0]] != 0;
 }

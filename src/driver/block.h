@@ -144,6 +144,8 @@ std::string paramText(const BlockRecord& block, int index);
 // The first element when the `width` pointers address consecutive doubles, else null.
 // Reading the run directly gives the same values without a pointer load per element.
 const double* contiguousRun(const double* const* elements, int width);
+// Sets InputPort::run of each of the block's input ports.
+void findInputRuns(BlockRecord& block);
 
 // True when the rate of the block's first sample time runs in the current step.
 bool rateHits(const BlockRecord& block);

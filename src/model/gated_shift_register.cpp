@@ -41,10 +41,7 @@ void initializeConditions(BlockRecord* block) {
     }
     block->integerWork[0] = 0;
     std::fill_n(block->discreteStates, paramInt(*block, channelsParam) * registerLength, 0.0);
-    for (int port : {dataPort, gatePort}) {
-        InputPort& input = block->inputPorts[port];
-        input.run = contiguousRun(input.elementPointers, input.width);
-    }
+    findInputRuns(*block);
 }
 
 // One channel with both inputs in contiguous runs, as in the detector: between two gates

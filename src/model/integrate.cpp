@@ -189,20 +189,13 @@ void integrateOutputsTogether(BlockRecord& first, BlockRecord& second, double* f
     Chain b = chainOf(second, secondShape);
     a.step(0);
     b.step(0);
-    if (firstOutputSum != nullptr) {
-        double total = a.output[0];
-        for (int sample = 1; sample < length; ++sample) {
-            a.step(sample);
-            b.step(sample);
-            total += a.output[sample];
-        }
-        *firstOutputSum = total;
-    } else {
-        for (int sample = 1; sample < length; ++sample) {
-            a.step(sample);
-            b.step(sample);
-        }
+    double total = a.output[0];
+    for (int sample = 1; sample < length; ++sample) {
+        a.step(sample);
+        b.step(sample);
+        total += a.output[sample];
     }
+    if (firstOutputSum != nullptr) *firstOutputSum = total;
     first.realWork[0] = a.sum;
     second.realWork[0] = b.sum;
 }

@@ -132,10 +132,7 @@ void initializeConditions(BlockRecord* block) {
     const int channels = paramInt(*block, channelsParam);
     const double initial = isOn(paramReal(*block, initialStateParam)) ? 1.0 : 0.0;
     for (int state = 0; state < 2 * channels; ++state) block->discreteStates[state] = initial;
-    for (int port : {resetPort, setPort}) {
-        InputPort& input = block->inputPorts[port];
-        input.run = contiguousRun(input.elementPointers, input.width);
-    }
+    findInputRuns(*block);
 }
 
 template <typename Input>
