@@ -17,6 +17,9 @@
 // - The notification runs on the layer's thread; it must only append the buffer to a
 //   queue and return. The layer never holds queueLock while it notifies, so the receiver
 //   may take it inside the notification (see sound_input.h).
+// - A live source may ask, through wakeBatch, that the model thread sleep until several
+//   filled buffers have gathered, or the source's last one: the model then takes them
+//   one after another, and wakes once for all of them.
 // - Any thread may call interruptWait to end the model thread's wait for audio early
 //   (a stop request); the interruption lasts for the rest of the layer's life.
 // - A layer whose source stops delivering for good (a lost device) sets sourceLost under
@@ -27,6 +30,7 @@
 //   is away, but returns soon after interruptWait.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -48,6 +52,12 @@ enum CaptureResult : int {
 };
 
 inline constexpr std::uint16_t kPcmFormatTag = 1;
+
+// What a live source answers from wakeBatch: the buffers of about three seconds of
+// audio. Each wake-up of the model thread finds the model's memory gone cold from the
+// caches, and costs as much again as the step it wakes for; taken together, the frames
+// after the first find it warm. The results do not change, only when they come.
+inline constexpr int kLiveWakeBatch = 8;
 
 // The PCM capture format, one field per property of the recorded stream.
 struct CaptureFormat {
@@ -94,6 +104,9 @@ public:
     // `reason` says why the audio stopped. True once audio flows again or the wait was
     // interrupted; the default cannot recover.
     virtual bool recover(const char* /*reason*/) { return false; }
+    // How many filled buffers the model thread waits for once it has taken every one;
+    // the default wakes it for each. The manager keeps it within half its buffers.
+    virtual int wakeBatch() const { return 1; }
 
     void interruptWait() {
         {
@@ -109,6 +122,9 @@ public:
     std::condition_variable bufferReturned;
     bool waitInterrupted = false;  // under queueLock
     bool sourceLost = false;       // under queueLock
+    // When the newest buffer came back, under queueLock; kept by the receiver of the
+    // notifications, which measures its patience from it.
+    std::chrono::steady_clock::time_point lastReturn{};
 };
 
 }  // namespace bm7

@@ -55,6 +55,7 @@ public:
     int close() override;
     const char* errorText(int code) override;
     bool recover(const char* reason) override;
+    int wakeBatch() const override { return kLiveWakeBatch; }
 
     // Called on the model thread at least every kHeartbeatInterval while recover waits,
     // so that a service manager's watchdog can tell waiting from hanging.

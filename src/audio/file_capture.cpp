@@ -178,11 +178,20 @@ bool FileCapture::waitForBuffer(std::unique_lock<std::mutex>& hold) {
     workReady_.wait(hold, [&] { return stopping_ || (queueHead_ != nullptr && !ended_); });
     awaitingBuffer_ = false;
     if (stopping_) return false;
+    // A buffer whose audio would have been recorded by now goes at once; otherwise the
+    // worker sleeps until the last buffer of the model's batch is due, and then hands
+    // the batch over together.
     const std::uint64_t frames = queueHead_->bufferLength / format_.blockAlign;
-    const std::chrono::duration<double> recorded(static_cast<double>(framesDelivered_ + frames) /
-                                                 format_.samplesPerSecond);
-    const auto due =
-        startTime_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(recorded);
+    const auto dueAfter = [&](std::uint64_t buffers) {
+        const std::chrono::duration<double> recorded(
+            static_cast<double>(framesDelivered_ + buffers * frames) / format_.samplesPerSecond);
+        return startTime_ +
+               std::chrono::duration_cast<std::chrono::steady_clock::duration>(recorded);
+    };
+    auto due = dueAfter(1);
+    if (due > std::chrono::steady_clock::now()) {
+        due = dueAfter(static_cast<std::uint64_t>(std::min(wakeBatch_, kLiveWakeBatch)));
+    }
     return !workReady_.wait_until(hold, due, [&] { return stopping_; });
 }
 

@@ -38,6 +38,8 @@ public:
     int unprepare(CaptureBuffer* buffer) override;
     int close() override;
     const char* errorText(int code) override;
+    // A paced file stands for a live source and is taken as one.
+    int wakeBatch() const override { return realtime_ ? kLiveWakeBatch : 1; }
 
     // Where the warning of a file that ends early goes (standard error unless changed;
     // null for nowhere). Set before open.
@@ -71,7 +73,8 @@ private:
     CaptureBuffer* queueHead_ = nullptr;
     CaptureBuffer* queueTail_ = nullptr;
     int queuedCount_ = 0;
-    int wakeBatch_ = 1;            // queued buffers that wake an idle unpaced worker
+    int wakeBatch_ = 1;  // queued buffers that wake an idle unpaced worker; a paced one
+                         // hands over as many at a time, up to kLiveWakeBatch
     bool draining_ = false;        // the worker has not yet found the queue empty since waking
     bool awaitingBuffer_ = false;  // a paced worker waits for a queued buffer
     bool stopping_ = false;

@@ -81,8 +81,9 @@ CaptureFormat captureFormat(const SoundInputConfig& config) {
     return format;
 }
 
-std::chrono::steady_clock::duration waitTimeout(const SoundInputConfig& config) {
-    double seconds = static_cast<double>(config.bufferCount) * config.frameSize / config.sampleRate;
+// The playing time of `buffers` buffers.
+std::chrono::steady_clock::duration playingTime(const SoundInputConfig& config, int buffers) {
+    double seconds = static_cast<double>(buffers) * config.frameSize / config.sampleRate;
     if (!(seconds < kLongestWaitSeconds)) seconds = kLongestWaitSeconds;
     if (!(seconds > 0.0)) seconds = 0.0;
     return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -243,14 +244,45 @@ namespace {
 
 enum class WaitEnd { filled, interrupted, sourceLost, timedOut };
 
-WaitEnd waitForAudio(BlockRecord& block, CaptureLayer& layer,
-                     std::chrono::steady_clock::duration patience, CaptureBuffer*& buffer) {
-    const auto deadline = std::chrono::steady_clock::now() + patience;
+int wakeBatch(const BlockRecord& block, const CaptureLayer& layer) {
+    return std::clamp(layer.wakeBatch(), 1,
+                      std::max(1, readSoundInputConfig(block).bufferCount / 2));
+}
+
+// True once the filled queue holds the layer's batch of buffers, or the source's last
+// buffer, which no other will follow. Under queueLock.
+bool batchFilled(const BlockRecord& block, const CaptureLayer& layer) {
+    const int batch = wakeBatch(block, layer);
+    int count = 0;
+    for (CaptureBuffer* b = queueHead(block, kFilledHeadSlot); b != nullptr; b = b->next) {
+        if (++count >= batch || (b->flags & kBufferEndOfStream) != 0) return true;
+    }
+    return false;
+}
+
+// Takes a filled buffer without waiting while any is left. Once the queue is empty,
+// sleeps until the next batch is there; a batch that takes longer than its own playing
+// time and one buffer's more is taken as far as it came. The source has stopped when no
+// buffer came back for the playing time of all of them, counted from the newest return
+// (or from now, when none came back since the start or a recovery), so that a source
+// which stops in the middle of a batch is noticed as soon as one that stops between.
+WaitEnd waitForAudio(BlockRecord& block, CaptureLayer& layer, CaptureBuffer*& buffer) {
+    const SoundInputConfig config = readSoundInputConfig(block);
     std::unique_lock<std::mutex> hold(layer.queueLock);
-    layer.bufferReturned.wait_until(hold, deadline, [&] {
-        return queueHead(block, kFilledHeadSlot) != nullptr || layer.waitInterrupted ||
-               layer.sourceLost;
-    });
+    const auto now = std::chrono::steady_clock::now();
+    const auto since = layer.lastReturn == std::chrono::steady_clock::time_point{}
+                           ? now
+                           : std::min(layer.lastReturn, now);
+    const auto deadline = since + playingTime(config, config.bufferCount);
+    const auto batchDeadline = now + playingTime(config, wakeBatch(block, layer) + 1);
+    const auto ended = [&] { return layer.waitInterrupted || layer.sourceLost; };
+    if (queueHead(block, kFilledHeadSlot) == nullptr) {
+        layer.bufferReturned.wait_until(hold, std::min(batchDeadline, deadline),
+                                        [&] { return batchFilled(block, layer) || ended(); });
+        layer.bufferReturned.wait_until(hold, deadline, [&] {
+            return queueHead(block, kFilledHeadSlot) != nullptr || ended();
+        });
+    }
     // Audio already captured is used even after an interruption.
     if (queueHead(block, kFilledHeadSlot) != nullptr) {
         buffer = takeFromQueue(block, kFilledTailSlot, kFilledHeadSlot);
@@ -264,16 +296,18 @@ WaitEnd waitForAudio(BlockRecord& block, CaptureLayer& layer,
 
 CaptureBuffer* takeFilledBuffer(BlockRecord& block) {
     CaptureLayer* layer = captureLayerOf(block);
-    const auto patience = waitTimeout(readSoundInputConfig(block));
     CaptureBuffer* buffer = nullptr;
     for (;;) {
-        const WaitEnd end = waitForAudio(block, *layer, patience, buffer);
+        const WaitEnd end = waitForAudio(block, *layer, buffer);
         if (end == WaitEnd::filled) break;
         if (end == WaitEnd::interrupted) return nullptr;
         if (!layer->recover(end == WaitEnd::timedOut ? kNoAudioInput : nullptr)) {
             reportError(block, kNoAudioInput);
             return nullptr;
         }
+        // The patience starts anew after a recovery.
+        std::lock_guard<std::mutex> hold(layer->queueLock);
+        layer->lastReturn = {};
     }
     reportDeviceError(block, layer->unprepare(buffer));
     return buffer;
@@ -352,12 +386,15 @@ const char* fallbackDeviceMessage(int code) {
 void onDeviceNotification(void* instance, CaptureBuffer* buffer) {
     auto& block = *static_cast<BlockRecord*>(instance);
     CaptureLayer* layer = captureLayerOf(block);
+    bool wake = false;
     {
         std::lock_guard<std::mutex> hold(layer->queueLock);
         appendToQueue(block, kFilledTailSlot, kFilledHeadSlot, buffer);
         --block.integerWork[0];
+        layer->lastReturn = std::chrono::steady_clock::now();
+        wake = batchFilled(block, *layer);
     }
-    layer->bufferReturned.notify_one();
+    if (wake) layer->bufferReturned.notify_one();
 }
 
 }  // namespace bm7

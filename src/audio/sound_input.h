@@ -13,10 +13,11 @@
 //
 // Threads: the layer's notification appends to the filled queue and decrements the count
 // on the layer's thread. The filled queue and the count are therefore read and written
-// only under the layer's queueLock, and the model thread sleeps on bufferReturned while
-// the filled queue is empty; the free queue and the table belong to the model thread.
-// Every buffer is always in exactly one place: the free queue, at the layer, the filled
-// queue, or in the hands of the WaveIn block's outputs.
+// only under the layer's queueLock, and the model thread, once the filled queue is
+// empty, sleeps on bufferReturned until a batch has gathered; the free queue and the
+// table belong to the model thread. Every buffer is always in exactly one place: the
+// free queue, at the layer, the filled queue, or in the hands of the WaveIn block's
+// outputs.
 #pragma once
 
 #include <cstdint>
@@ -65,9 +66,10 @@ void openDevice(BlockRecord& block);
 void recycleBuffer(BlockRecord& block, CaptureBuffer* buffer);
 void refillDevice(BlockRecord& block);
 void startCapture(BlockRecord& block);
-// Waits until the oldest filled buffer is there and takes it. When none returns within
-// the playing time of all buffers together, or the layer lost its source, the layer may
-// recover (see capture_layer.h); otherwise the answer is null after "No audio input".
+// Takes the oldest filled buffer; once none is left, waits until the layer's batch of
+// them is there (see CaptureLayer::wakeBatch). When none returns within the playing
+// time of all buffers together, or the layer lost its source, the layer may recover
+// (see capture_layer.h); otherwise the answer is null after "No audio input".
 // Null without an error when the wait was interrupted and no filled buffer was left.
 CaptureBuffer* takeFilledBuffer(BlockRecord& block);
 // Zero-fills the unrecorded tail of the buffer, then converts frameSize sample frames.

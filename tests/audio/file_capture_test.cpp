@@ -345,6 +345,30 @@ TEST_F(FileInput, PacedDeliveryToAModelSlowerThanRealTimeDeliversEveryFrame) {
         ASSERT_EQ(samples[i], recording[i] / 32768.0) << i;
 }
 
+// A paced file stands for a live source: the model is handed its frames a batch of
+// eight at a time, each frame no earlier than its audio would have been recorded.
+TEST_F(FileInput, PacedDeliveryHandsOverBatchesOfFramesAndNoFrameEarly) {
+    constexpr int kFrames = 20;
+    constexpr double kFrameSeconds = 512.0 / 22050;
+    const std::vector<short> recording = randomSixteenBit(kFrames * 512, 19);
+    FileCapture layer(writeSixteenBit("paced_batches.wav", recording), 0, true);
+    WaveInHarness harness({1, 0, 22050, 16, 512, 16}, &layer);
+    std::vector<double> arrivals;
+    const auto start = std::chrono::steady_clock::now();
+    const RunOutcome outcome = runWaveIn(harness, [&](const double*, int) {
+        arrivals.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    });
+    ASSERT_EQ(outcome.exitStatus, 0) << outcome.message;
+    ASSERT_EQ(arrivals.size(), std::size_t{kFrames + 6});
+    int wakeUps = 1;
+    for (std::size_t i = 0; i < arrivals.size(); ++i) {
+        EXPECT_GE(arrivals[i], (i + 1) * kFrameSeconds) << "frame " << i << " came early";
+        if (i > 0 && arrivals[i] - arrivals[i - 1] > kFrameSeconds / 2) ++wakeUps;
+    }
+    EXPECT_LE(wakeUps, 5);  // 26 frames in batches of 8: four, or five with a late one
+}
+
 // Recordings that cannot serve, and recordings cut short by a recorder losing power.
 class DamagedRecording : public FileInput {
 protected:

@@ -46,6 +46,7 @@ public:
         recoverReasons_.push_back(reason != nullptr ? reason : "(lost)");
         return onRecover ? onRecover() : false;
     }
+    int wakeBatch() const override { return batch; }
     const char* errorText(int code) override {
         auto found = texts_.find(code);
         return found == texts_.end() ? nullptr : found->second.c_str();
@@ -73,6 +74,8 @@ public:
     }
     const std::vector<std::string>& log() const { return log_; }
     const std::vector<std::string>& recoverReasons() const { return recoverReasons_; }
+    // The buffers the model waits for at a time.
+    int batch = 1;
     // What recover does and answers; without it the layer cannot recover.
     std::function<bool()> onRecover;
     void loseSource() {

@@ -299,6 +299,77 @@ TEST(SoundInputWait, AudioAlreadyCapturedIsUsedEvenAfterAnInterruption) {
     EXPECT_EQ(rig.harness.simInfo().stopRequested, 0);
 }
 
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A live source: eight buffers of a quarter of a second, taken three at a time.
+struct BatchRig : Rig {
+    BatchRig() : Rig({1, 0, 8, 16, 2, 8}) {
+        layer.batch = 3;
+        start();
+    }
+};
+
+TEST(SoundInputBatches, TheModelWakesForAWholeBatchThenTakesItsBuffersWithoutWaiting) {
+    BatchRig rig;
+    const Clock::time_point start = Clock::now();
+    std::thread device([&] {
+        for (int sample : {1, 2, 3}) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            rig.layer.deliver(littleEndian({sample * 8192, 0}));
+        }
+    });
+    rig.step();
+    device.join();
+    EXPECT_GE(secondsSince(start), 0.09);
+    EXPECT_EQ(rig.frame(), (std::vector<double>{0.25, 0.0}));
+    for (double expected : {0.5, 0.75}) {
+        const Clock::time_point before = Clock::now();
+        rig.step();
+        EXPECT_LT(secondsSince(before), 0.05);
+        EXPECT_EQ(rig.frame(), (std::vector<double>{expected, 0.0}));
+    }
+    EXPECT_EQ(rig.error(), "");
+    expectEveryBufferInExactlyOnePlace(rig);
+}
+
+TEST(SoundInputBatches, TheSourcesLastBufferEndsTheWaitForABatch) {
+    BatchRig rig;
+    const Clock::time_point start = Clock::now();
+    std::thread device([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        rig.layer.deliver(littleEndian({8192, 0}), kBufferEndOfStream);
+    });
+    rig.step();
+    device.join();
+    EXPECT_LT(secondsSince(start), 0.5);  // a batch gives up after a second
+    EXPECT_EQ(rig.frame(), (std::vector<double>{0.25, 0.0}));
+}
+
+// A source that stops in the middle of a batch: what came is taken once the batch is
+// overdue, and the run hears of no audio two seconds (all eight buffers) after the last
+// buffer came, as when a source stops between batches, not two seconds after that.
+TEST(SoundInputBatches, ASourceStoppingInTheMiddleOfABatchIsNoAudioInputAsSoonAsBetween) {
+    BatchRig rig;
+    const Clock::time_point start = Clock::now();
+    std::thread device([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        rig.layer.deliver(littleEndian({8192, 0}));
+    });
+    rig.step();
+    device.join();
+    EXPECT_GE(secondsSince(start), 0.9);
+    EXPECT_EQ(rig.frame(), (std::vector<double>{0.25, 0.0}));
+    EXPECT_EQ(rig.error(), "");
+    rig.step();
+    EXPECT_EQ(rig.error(), "No audio input");
+    EXPECT_GE(secondsSince(start), 2.0);
+    EXPECT_LT(secondsSince(start), 2.6);
+}
+
 TEST(SoundInputRecovery, ALostSourceEndsTheWaitAtOnceAndWithoutRecoveryIsNoAudioInput) {
     Rig rig({1, 0, 1000, 16, 2, 2000});
     rig.start();
