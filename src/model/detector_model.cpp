@@ -31,7 +31,7 @@ public:
         pending_.push_back({&slot, used_});
         used_ += static_cast<std::size_t>(count);
     }
-    void finish(std::vector<double>& area) {
+    void finish(HugePageVector<double>& area) {
         area.assign(used_, 0.0);
         for (const Pending& p : pending_) *p.slot = area.data() + p.offset;
     }

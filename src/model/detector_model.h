@@ -10,6 +10,7 @@
 
 #include "audio/capture_layer.h"
 #include "driver/block.h"
+#include "driver/huge_pages.h"
 #include "driver/model.h"
 #include "files/clip_save.h"
 #include "files/file_guard.h"
@@ -213,9 +214,10 @@ private:
     int rootTaskIds_[kRateCount] = {};
     int modes_[2] = {};
 
-    std::vector<double> signalArea_;
-    std::vector<double> discreteArea_;
-    std::vector<double> realWorkArea_;
+    // The areas every step runs through.
+    HugePageVector<double> signalArea_;
+    HugePageVector<double> discreteArea_;
+    HugePageVector<double> realWorkArea_;
     std::vector<int> integerArea_;
     std::vector<void*> pointerArea_;
     Signals signals_{};

@@ -1,0 +1,41 @@
+#include "driver/huge_pages.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <new>
+
+namespace bm7 {
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t roundedUp(std::size_t bytes) {
+    return (bytes + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+}  // namespace
+
+void* allocateHugePages(std::size_t bytes) {
+    const std::size_t size = roundedUp(bytes == 0 ? 1 : bytes);
+    // Map a page more than asked, then give back the parts before and after the first
+    // aligned stretch of the size asked for.
+    void* mapped = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED) throw std::bad_alloc();
+    const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+    const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+    if (aligned > start) munmap(mapped, aligned - start);
+    const std::uintptr_t end = start + size + kHugePage;
+    if (end > aligned + size) munmap(reinterpret_cast<void*>(aligned + size), end - aligned - size);
+    void* memory = reinterpret_cast<void*>(aligned);
+    // A refusal (no huge pages in this kernel, or "never") leaves ordinary pages.
+    madvise(memory, size, MADV_HUGEPAGE);
+    return memory;
+}
+
+void freeHugePages(void* memory, std::size_t bytes) noexcept {
+    if (memory != nullptr) munmap(memory, roundedUp(bytes == 0 ? 1 : bytes));
+}
+
+}  // namespace bm7
