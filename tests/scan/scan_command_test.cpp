@@ -338,7 +338,10 @@ TEST_F(ScanOfATree, ResumesAKilledScanWithoutRedoingFinishedFilesAndRedoesATouch
     const Finished resumed = runToEnd(arguments, (work_.path() / "stdout.txt").string());
     EXPECT_EQ(resumed.status, 2) << resumed.err;
     const std::set<std::string> after = analysedIn(resumed.err);
-    EXPECT_EQ(before.size() + after.size(), kScanned.size()) << killedErrors << resumed.err;
+    // A file is journalled as finished just before its line is written, so the kill may
+    // fall between the two for one file, which neither run then lists as analysed.
+    EXPECT_LE(before.size() + after.size(), kScanned.size()) << killedErrors << resumed.err;
+    EXPECT_GE(before.size() + after.size() + 1, kScanned.size()) << killedErrors << resumed.err;
     for (const std::string& line : after) EXPECT_EQ(before.count(line), 0U) << line;
     EXPECT_TRUE(outputsOf(out) == outputsOf(reference));
 
