@@ -29,6 +29,18 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
+def thread_cpu_seconds(pid):
+    """CPU seconds by thread name: the model's thread and the sound library's own."""
+    seconds = {}
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            name = open(f"/proc/{pid}/task/{task}/comm").read().strip()
+            seconds[name] = seconds.get(name, 0.0) + cpu_seconds(f"{pid}/task/{task}")
+        except OSError:
+            pass  # a thread that ended meanwhile
+    return seconds
+
+
 work = tempfile.mkdtemp()
 processes = []
 try:
@@ -73,11 +85,16 @@ try:
     player.start()
     time.sleep(60)
     before, start = cpu_seconds(monitor.pid), time.time()
+    threads_before = thread_cpu_seconds(monitor.pid)
     time.sleep(seconds)
     after, end = cpu_seconds(monitor.pid), time.time()
+    threads_after = thread_cpu_seconds(monitor.pid)
     share = 100.0 * (after - before) / (end - start)
     print(f"CPU over {end - start:.0f} s after the first minute: {after - before:.2f} s, "
           f"{share:.3f} % of one core")
+    for name, used in sorted(threads_after.items()):
+        used -= threads_before.get(name, 0.0)
+        print(f"  thread {name}: {100.0 * used / (end - start):.3f} %")
     shutil.copy(os.path.join(work, "brakmoor7.prom"), os.path.join(work, "status-now.prom"))
     open(os.path.join(work, "stop.txt"), "w").close()
     monitor.wait(timeout=30)
