@@ -244,15 +244,13 @@ namespace {
 
 enum class WaitEnd { filled, interrupted, sourceLost, timedOut };
 
-int wakeBatch(const BlockRecord& block, const CaptureLayer& layer) {
-    return std::clamp(layer.wakeBatch(), 1,
-                      std::max(1, readSoundInputConfig(block).bufferCount / 2));
+int wakeBatch(const CaptureLayer& layer, int bufferCount) {
+    return std::clamp(layer.wakeBatch(), 1, std::max(1, bufferCount / 2));
 }
 
-// True once the filled queue holds the layer's batch of buffers, or the source's last
-// buffer, which no other will follow. Under queueLock.
-bool batchFilled(const BlockRecord& block, const CaptureLayer& layer) {
-    const int batch = wakeBatch(block, layer);
+// True once the filled queue holds `batch` buffers, or the source's last buffer, which
+// no other will follow. Under queueLock.
+bool batchFilled(const BlockRecord& block, int batch) {
     int count = 0;
     for (CaptureBuffer* b = queueHead(block, kFilledHeadSlot); b != nullptr; b = b->next) {
         if (++count >= batch || (b->flags & kBufferEndOfStream) != 0) return true;
@@ -273,12 +271,13 @@ WaitEnd waitForAudio(BlockRecord& block, CaptureLayer& layer, CaptureBuffer*& bu
     const auto since = layer.lastReturn == std::chrono::steady_clock::time_point{}
                            ? now
                            : std::min(layer.lastReturn, now);
+    const int batch = wakeBatch(layer, config.bufferCount);
     const auto deadline = since + playingTime(config, config.bufferCount);
-    const auto batchDeadline = now + playingTime(config, wakeBatch(block, layer) + 1);
+    const auto batchDeadline = now + playingTime(config, batch + 1);
     const auto ended = [&] { return layer.waitInterrupted || layer.sourceLost; };
     if (queueHead(block, kFilledHeadSlot) == nullptr) {
         layer.bufferReturned.wait_until(hold, std::min(batchDeadline, deadline),
-                                        [&] { return batchFilled(block, layer) || ended(); });
+                                        [&] { return batchFilled(block, batch) || ended(); });
         layer.bufferReturned.wait_until(hold, deadline, [&] {
             return queueHead(block, kFilledHeadSlot) != nullptr || ended();
         });
@@ -392,7 +391,7 @@ void onDeviceNotification(void* instance, CaptureBuffer* buffer) {
         appendToQueue(block, kFilledTailSlot, kFilledHeadSlot, buffer);
         --block.integerWork[0];
         layer->lastReturn = std::chrono::steady_clock::now();
-        wake = batchFilled(block, *layer);
+        wake = batchFilled(block, wakeBatch(*layer, readSoundInputConfig(block).bufferCount));
     }
     if (wake) layer->bufferReturned.notify_one();
 }
