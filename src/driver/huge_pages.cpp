@@ -12,11 +12,6 @@ namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
-// Whole pages, at least one.
-std::uintptr_t roundedUp(std::uintptr_t bytes) {
-    return (std::max<std::uintptr_t>(bytes, 1) + kHugePage - 1) / kHugePage * kHugePage;
-}
-
 }  // namespace
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -34,6 +29,15 @@ void freeHugePages(void* memory, std::size_t) noexcept {
 }
 
 #else
+
+namespace {
+
+// Whole pages, at least one.
+std::uintptr_t roundedUp(std::uintptr_t bytes) {
+    return (std::max<std::uintptr_t>(bytes, 1) + kHugePage - 1) / kHugePage * kHugePage;
+}
+
+}  // namespace
 
 void* allocateHugePages(std::size_t bytes) {
     const std::size_t size = roundedUp(bytes);
