@@ -21,7 +21,9 @@
 //   filled buffers have gathered, or the source's last one: the model then takes them
 //   one after another, and wakes once for all of them.
 // - Any thread may call interruptWait to end the model thread's wait for audio early
-//   (a stop request); the interruption lasts for the rest of the layer's life.
+//   (a stop request); the interruption lasts for the rest of the layer's life. Audio
+//   already recorded is in the filled queue by the time it returns, so that the run
+//   can analyse it before it stops.
 // - A layer whose source stops delivering for good (a lost device) sets sourceLost under
 //   queueLock and notifies bufferReturned. The model thread then calls recover, once the
 //   source is lost or no audio came within the playing time of all buffers; recover
@@ -53,11 +55,13 @@ enum CaptureResult : int {
 
 inline constexpr std::uint16_t kPcmFormatTag = 1;
 
-// What a live source answers from wakeBatch: the buffers of about three seconds of
-// audio. Each wake-up of the model thread finds the model's memory gone cold from the
-// caches, and costs as much again as the step it wakes for; taken together, the frames
-// after the first find it warm. The results do not change, only when they come.
-inline constexpr int kLiveWakeBatch = 8;
+// What a live source answers from wakeBatch: the buffers of about six seconds of audio,
+// half of the 33 in circulation, so that the layer still holds six seconds' worth while
+// the model works through a batch. A step after a wake-up from seconds of sleep costs
+// three to four warm steps, for the model's memory and code have gone cold; the frames
+// after the first of a batch find them warm. The results do not change, only when
+// they come.
+inline constexpr int kLiveWakeBatch = 16;
 
 // The PCM capture format, one field per property of the recorded stream.
 struct CaptureFormat {
@@ -107,8 +111,13 @@ public:
     // How many filled buffers the model thread waits for once it has taken every one;
     // the default wakes it for each. The manager keeps it within half its buffers.
     virtual int wakeBatch() const { return 1; }
+    // Returns, before it does, every buffer whose audio has been recorded but which the
+    // layer still holds; called by interruptWait on the interrupting thread. The default
+    // holds none back.
+    virtual void handOverRecorded() {}
 
     void interruptWait() {
+        handOverRecorded();
         {
             std::lock_guard<std::mutex> hold(queueLock);
             waitInterrupted = true;

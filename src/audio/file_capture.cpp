@@ -47,6 +47,7 @@ int FileCapture::open(const CaptureFormat& format, CaptureNotification notify, v
     fileDone_ = false;
     silenceLeft_ = kEndSilenceBuffers;
     framesDelivered_ = 0;
+    pacedBatch_ = 1;
     ended_ = false;
     open_ = true;
     return kCaptureOk;
@@ -71,6 +72,9 @@ int FileCapture::queue(CaptureBuffer* buffer) {
         if (queueHead_ == nullptr) queueHead_ = buffer;
         ++queuedCount_;
         wakeBatch_ = std::clamp(preparedCount_ / 2, 1, kLargestWakeBatch);
+        // The model keeps the batch it works on unprepared, so the most ever prepared at
+        // once tells how many buffers circulate.
+        pacedBatch_ = std::max(pacedBatch_, std::clamp(preparedCount_ / 2, 1, kLiveWakeBatch));
         if (!realtime_ && queuedCount_ < wakeBatch_) return kCaptureOk;
         // A paced worker that holds a buffer sleeps until that buffer's time comes; woken
         // now it would only go back to sleep, at the cost of a second wake-up per frame.
@@ -135,11 +139,19 @@ const char* FileCapture::errorText(int code) {
 
 // The worker thread: fills queued buffers in order and returns each one.
 void FileCapture::deliverBuffers() {
+    {
+        std::lock_guard<std::mutex> hold(workLock_);
+        pacing_ = realtime_;
+    }
     for (;;) {
         CaptureBuffer* buffer = nullptr;
         {
             std::unique_lock<std::mutex> hold(workLock_);
-            if (!waitForBuffer(hold)) return;
+            if (!waitForBuffer(hold)) {
+                pacing_ = false;
+                handedOver_.notify_all();
+                return;
+            }
             buffer = queueHead_;
             queueHead_ = buffer->next;
             if (queueHead_ == nullptr) queueTail_ = nullptr;
@@ -174,25 +186,53 @@ bool FileCapture::waitForBuffer(std::unique_lock<std::mutex>& hold) {
         }
         return !stopping_;
     }
-    awaitingBuffer_ = true;
-    workReady_.wait(hold, [&] { return stopping_ || (queueHead_ != nullptr && !ended_); });
-    awaitingBuffer_ = false;
-    if (stopping_) return false;
-    // A buffer whose audio would have been recorded by now goes at once; otherwise the
-    // worker sleeps until the last buffer of the model's batch is due, and then hands
-    // the batch over together.
-    const std::uint64_t frames = queueHead_->bufferLength / format_.blockAlign;
-    const auto dueAfter = [&](std::uint64_t buffers) {
-        const std::chrono::duration<double> recorded(
-            static_cast<double>(framesDelivered_ + buffers * frames) / format_.samplesPerSecond);
-        return startTime_ +
-               std::chrono::duration_cast<std::chrono::steady_clock::duration>(recorded);
+    return waitUntilRecorded(hold);
+}
+
+// A buffer whose audio would have been recorded by now goes at once, and without a
+// wait: one with a deadline already passed is still a round through the system, and
+// another to release the lock it hands back contended. Otherwise the worker sleeps
+// until the last buffer of the model's batch is due, and then hands the batch over
+// together; asked to hand over what is recorded, it answers once nothing more is.
+bool FileCapture::waitUntilRecorded(std::unique_lock<std::mutex>& hold) {
+    const auto answerHandOver = [&] {
+        if (!handOverAsked_) return;
+        handOverAsked_ = false;
+        handedOver_.notify_all();
     };
-    auto due = dueAfter(1);
-    if (due > std::chrono::steady_clock::now()) {
-        due = dueAfter(static_cast<std::uint64_t>(std::min(wakeBatch_, kLiveWakeBatch)));
+    for (;;) {
+        awaitingBuffer_ = true;
+        workReady_.wait(hold, [&] {
+            if (queueHead_ == nullptr || ended_) answerHandOver();
+            return stopping_ || (queueHead_ != nullptr && !ended_);
+        });
+        awaitingBuffer_ = false;
+        if (stopping_) return false;
+        const std::uint64_t frames = queueHead_->bufferLength / format_.blockAlign;
+        const auto dueAfter = [&](std::uint64_t buffers) {
+            const std::chrono::duration<double> recorded(
+                static_cast<double>(framesDelivered_ + buffers * frames) /
+                format_.samplesPerSecond);
+            return startTime_ +
+                   std::chrono::duration_cast<std::chrono::steady_clock::duration>(recorded);
+        };
+        if (dueAfter(1) <= std::chrono::steady_clock::now()) return true;
+        answerHandOver();
+        const auto due = dueAfter(static_cast<std::uint64_t>(pacedBatch_));
+        if (!workReady_.wait_until(hold, due, [&] { return stopping_ || handOverAsked_; })) {
+            return true;
+        }
+        if (stopping_) return false;
     }
-    return !workReady_.wait_until(hold, due, [&] { return stopping_; });
+}
+
+void FileCapture::handOverRecorded() {
+    if (!realtime_) return;
+    std::unique_lock<std::mutex> hold(workLock_);
+    if (!pacing_) return;
+    handOverAsked_ = true;
+    workReady_.notify_all();
+    handedOver_.wait(hold, [&] { return !handOverAsked_ || !pacing_; });
 }
 
 void FileCapture::fill(CaptureBuffer& buffer) {

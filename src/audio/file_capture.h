@@ -40,6 +40,9 @@ public:
     const char* errorText(int code) override;
     // A paced file stands for a live source and is taken as one.
     int wakeBatch() const override { return realtime_ ? kLiveWakeBatch : 1; }
+    // A paced worker holds back the buffers of a batch until its last is due; these
+    // go now, as a sound card's would have.
+    void handOverRecorded() override;
 
     // Where the warning of a file that ends early goes (standard error unless changed;
     // null for nowhere). Set before open.
@@ -50,6 +53,7 @@ public:
 private:
     void deliverBuffers();
     bool waitForBuffer(std::unique_lock<std::mutex>& hold);
+    bool waitUntilRecorded(std::unique_lock<std::mutex>& hold);
     void fill(CaptureBuffer& buffer);
     // Writes samples to a buffer in the capture format, 16-bit little-endian or 8-bit.
     void encode(const std::int16_t* samples, std::size_t count, std::uint8_t* out) const;
@@ -73,10 +77,14 @@ private:
     CaptureBuffer* queueHead_ = nullptr;
     CaptureBuffer* queueTail_ = nullptr;
     int queuedCount_ = 0;
-    int wakeBatch_ = 1;  // queued buffers that wake an idle unpaced worker; a paced one
-                         // hands over as many at a time, up to kLiveWakeBatch
+    int wakeBatch_ = 1;   // queued buffers that wake an idle unpaced worker
+    int pacedBatch_ = 1;  // buffers a paced worker hands over together: half of those in
+                          // circulation, up to kLiveWakeBatch, as the model waits for
     bool draining_ = false;        // the worker has not yet found the queue empty since waking
     bool awaitingBuffer_ = false;  // a paced worker waits for a queued buffer
+    bool pacing_ = false;          // a paced worker is running
+    bool handOverAsked_ = false;   // see handOverRecorded
+    std::condition_variable handedOver_;
     bool stopping_ = false;
     bool ended_ = false;
     std::thread worker_;

@@ -159,6 +159,15 @@ int queuedAtDevice(const BlockRecord& block) {
     return block.integerWork[0];
 }
 
+int filledBuffersWaiting(const BlockRecord& block) {
+    CaptureLayer* layer = captureLayerOf(block);
+    if (layer == nullptr) return 0;
+    std::lock_guard<std::mutex> hold(layer->queueLock);
+    int count = 0;
+    for (CaptureBuffer* b = queueHead(block, kFilledHeadSlot); b != nullptr; b = b->next) ++count;
+    return count;
+}
+
 void startSoundInput(BlockRecord& block) {
     allocateBuffers(block);
     if (errorSet(block)) return;

@@ -53,6 +53,8 @@ SoundInputConfig readSoundInputConfig(const BlockRecord& block);
 void placeCaptureLayer(BlockRecord& block, CaptureLayer* layer);
 CaptureLayer* captureLayerOf(const BlockRecord& block);
 int queuedAtDevice(const BlockRecord& block);
+// Filled buffers that no step has taken yet: audio captured but not yet analysed.
+int filledBuffersWaiting(const BlockRecord& block);
 
 // The start sequence: allocate, open, prime every buffer, start capture. Stops at the
 // first reported error.

@@ -20,6 +20,10 @@ public:
     virtual void start() = 0;
     virtual void outputs(int task) = 0;
     virtual void update(int task) = 0;
+    // Input already captured that no step has taken yet, in steps: a run stopped by a
+    // signal takes these first, and a clock may count them as recorded by now. Model
+    // thread, between steps.
+    virtual int capturedStepsWaiting() { return 0; }
     // Once after a successful run.
     virtual void terminate() = 0;
 };

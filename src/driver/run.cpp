@@ -58,9 +58,18 @@ bool signalledToStop(Driver& driver) {
 void runLoop(Driver& driver) {
     const SimInfo& sim = *driver.root->simInfo;
     if (driver.stopFlag || signalledToStop(driver)) return;
+    // A signal stops the run once the input captured before it has been analysed: a
+    // live model sleeps until several frames have gathered, and these are the end of
+    // what was heard. Only those: an unpaced source refills its queue as fast as it is
+    // emptied. Negative until a signal comes.
+    int stepsLeft = -1;
     while (!finalTimeReached(sim)) {
         oneStep(driver);
-        if (signalledToStop(driver) || sim.stopRequested || driver.stopFlag) return;
+        const bool signalled = signalledToStop(driver);
+        if (sim.stopRequested || driver.stopFlag) return;
+        if (signalled && stepsLeft < 0) stepsLeft = driver.model.capturedStepsWaiting();
+        if (stepsLeft == 0) return;
+        if (stepsLeft > 0) --stepsLeft;  // for the step about to run
     }
     if (!driver.stopFlag && !sim.stopRequested) oneStep(driver);
 }

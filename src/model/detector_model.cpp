@@ -599,6 +599,10 @@ void DetectorModel::terminate() {
     fileGuard_.reportRefusals();
 }
 
+int DetectorModel::capturedStepsWaiting() {
+    return filledBuffersWaiting(child(kWaveIn));
+}
+
 void DetectorModel::setDetectionListener(DetectionListener* listener) {
     listener_ = listener;
     if (children_[kClipSave] != nullptr) watchClips();

@@ -152,6 +152,7 @@ public:
     void outputs(int task) override;
     void update(int task) override;
     void terminate() override;
+    int capturedStepsWaiting() override;
 
     // The audio source of the WaveIn block; not owned. Set before the run starts.
     void setCaptureLayer(CaptureLayer* layer) { captureLayer_ = layer; }

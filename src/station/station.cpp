@@ -110,7 +110,11 @@ void Station::update(int task) {
         deviceLostSeen_ = status_.deviceLost;
     }
     const double now = unixNow();
-    clock_.noteArrival(captured, now);
+    // The frames waiting behind this one were recorded by now too: the bound is as
+    // tight in the middle of a batch the model woke for as at its end.
+    const std::int64_t waiting =
+        static_cast<std::int64_t>(model_.capturedStepsWaiting()) * detector::kFrameLength;
+    clock_.noteArrival(captured + waiting, now);
     status_.audioSeconds = static_cast<double>(captured) / kSampleRate;
     status_.lastAudioTimestamp = now;
     const double frameMean = model_.signals().frameEnergySum[0] / detector::kFrameLength;

@@ -56,6 +56,7 @@ public:
     void outputs(int task) override { model_.outputs(task); }
     void update(int task) override;
     void terminate() override;
+    int capturedStepsWaiting() override { return model_.capturedStepsWaiting(); }
 
     void detected(const detector::Detection& detection) override;
 

@@ -4,6 +4,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <cmath>
@@ -345,14 +346,15 @@ TEST_F(FileInput, PacedDeliveryToAModelSlowerThanRealTimeDeliversEveryFrame) {
         ASSERT_EQ(samples[i], recording[i] / 32768.0) << i;
 }
 
-// A paced file stands for a live source: the model is handed its frames a batch of
-// eight at a time, each frame no earlier than its audio would have been recorded.
+// A paced file stands for a live source: with the station's 33 buffers the model is
+// handed its frames sixteen at a time, each frame no earlier than its audio would have
+// been recorded.
 TEST_F(FileInput, PacedDeliveryHandsOverBatchesOfFramesAndNoFrameEarly) {
-    constexpr int kFrames = 20;
+    constexpr int kFrames = 42;
     constexpr double kFrameSeconds = 512.0 / 22050;
     const std::vector<short> recording = randomSixteenBit(kFrames * 512, 19);
     FileCapture layer(writeSixteenBit("paced_batches.wav", recording), 0, true);
-    WaveInHarness harness({1, 0, 22050, 16, 512, 16}, &layer);
+    WaveInHarness harness({1, 0, 22050, 16, 512, 33}, &layer);
     std::vector<double> arrivals;
     const auto start = std::chrono::steady_clock::now();
     const RunOutcome outcome = runWaveIn(harness, [&](const double*, int) {
@@ -366,7 +368,51 @@ TEST_F(FileInput, PacedDeliveryHandsOverBatchesOfFramesAndNoFrameEarly) {
         EXPECT_GE(arrivals[i], (i + 1) * kFrameSeconds) << "frame " << i << " came early";
         if (i > 0 && arrivals[i] - arrivals[i - 1] > kFrameSeconds / 2) ++wakeUps;
     }
-    EXPECT_LE(wakeUps, 5);  // 26 frames in batches of 8: four, or five with a late one
+    EXPECT_LE(wakeUps, 4);  // 48 frames in batches of 16: three, or four with a late one
+}
+
+// A paced worker holds a batch back until its last buffer is due; a stop request must
+// not leave what was recorded meanwhile unanalysed, so interruptWait hands it over
+// before it returns, and nothing that was not yet recorded.
+TEST_F(FileInput, AnInterruptedPacedFileHandsOverTheAudioRecordedSoFar) {
+    constexpr int kFrame = 4096;  // a batch then takes three seconds to come due
+    constexpr double kFrameSeconds = kFrame / 22050.0;
+    FileCapture layer(writeSixteenBit("paced_stop.wav", randomSixteenBit(40 * kFrame, 23)), 0,
+                      true);
+    CaptureFormat format;
+    format.channels = 1;
+    format.samplesPerSecond = 22050;
+    format.averageBytesPerSecond = 44100;
+    format.blockAlign = 2;
+    format.bitsPerSample = 16;
+    std::atomic<int> returned{0};
+    const auto count = [](void* instance, CaptureBuffer*) {
+        ++*static_cast<std::atomic<int>*>(instance);
+    };
+    ASSERT_EQ(layer.open(format, count, &returned), kCaptureOk);
+    std::vector<std::vector<std::uint8_t>> storage(33, std::vector<std::uint8_t>(2 * kFrame));
+    std::vector<CaptureBuffer> buffers(33);
+    for (std::size_t i = 0; i < buffers.size(); ++i) {
+        buffers[i].data = storage[i].data();
+        buffers[i].bufferLength = 2 * kFrame;
+        ASSERT_EQ(layer.prepare(&buffers[i]), kCaptureOk);
+        ASSERT_EQ(layer.queue(&buffers[i]), kCaptureOk);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(layer.start(), kCaptureOk);
+    // About nine buffers recorded, none handed over: the batch of sixteen is not yet due.
+    std::this_thread::sleep_for(std::chrono::duration<double>(9.5 * kFrameSeconds));
+    const int before = returned.load();
+    layer.interruptWait();
+    const int handedOver = returned.load();
+    const double recorded =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() /
+        kFrameSeconds;
+    EXPECT_EQ(before, 0);
+    EXPECT_GE(handedOver, 9);
+    EXPECT_LE(handedOver, static_cast<int>(recorded));
+    ASSERT_EQ(layer.reset(), kCaptureOk);
+    ASSERT_EQ(layer.close(), kCaptureOk);
 }
 
 // Recordings that cannot serve, and recordings cut short by a recorder losing power.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/driver_test_support.h"
@@ -52,6 +53,7 @@ public:
         if (onUpdate) onUpdate(static_cast<int>(stepTimes.size()) - 1);
     }
     void terminate() override { ++terminations; }
+    int capturedStepsWaiting() override { return stepsWaiting; }
 
     void report(const char* message) { reportError(shape.root, message); }
 
@@ -66,6 +68,7 @@ public:
     std::vector<double> nextTimes;
     int updates = 0;
     int terminations = 0;
+    int stepsWaiting = 0;
 };
 
 CommandLine withFinalTime(double finalTime) {
@@ -163,6 +166,30 @@ TEST(RunSignals, AStopSignalEndsTheRunCleanlyAfterTheStepItArrivedInAndIsNamed) 
     EXPECT_EQ(model.updates, 3);
     EXPECT_EQ(model.terminations, 1);
     EXPECT_EQ(run.err.text(), "Stopped by the signal SIGTERM\n");
+}
+
+// The input captured before the signal is analysed before the run ends; input that
+// keeps coming after it is not, and neither a final time nor a stop request is passed.
+TEST(RunSignals, AStopSignalFirstTakesTheStepsOfInputCapturedBeforeIt) {
+    for (const auto& [finalTime, stopAt, expectedSteps] :
+         {std::tuple{0.0, -1, 6}, std::tuple{4 * kFrameStep, -1, 5}, std::tuple{0.0, 4, 5}}) {
+        pendingSignal = 0;
+        RecordingModel model;
+        model.onOutputs = [&, stopAt = stopAt](int step) {
+            if (step == 2) {
+                pendingSignal = SIGTERM;
+                model.stepsWaiting = 3;  // stays 3: an unpaced source refills its queue
+            }
+            if (step == stopAt) model.shape.sim.stopRequested = 1;
+        };
+        DriverRun run(model);
+        run.driver.pendingStopSignal = readPendingSignal;
+        CommandLine commandLine = finalTime > 0.0 ? withFinalTime(finalTime) : CommandLine{};
+        EXPECT_EQ(run(commandLine), 0);
+        EXPECT_EQ(model.stepTimes.size(), static_cast<std::size_t>(expectedSteps)) << finalTime;
+        EXPECT_EQ(model.terminations, 1);
+        EXPECT_EQ(run.err.text(), "Stopped by the signal SIGTERM\n");
+    }
 }
 
 TEST(RunSignals, ASignalDuringStartUpRunsNoStepButStillEndsCleanly) {
