@@ -1,5 +1,7 @@
 #include "blocks/deinterleave.h"
 
+#include "driver/frame_loop.h"
+
 namespace bm7 {
 namespace {
 
@@ -27,14 +29,25 @@ void initializeSizes(BlockRecord* block) {
     block->sampleTimeCount = 1;
 }
 
+// The kind has no initializeConditions, so InputPort::run is only set when the model
+// notes it (findInputRuns); until then every element goes through its pointer.
+template <typename Input>
+void gatherChannels(Input in, int channels, int length, double* out) {
+    for (int c = 0; c < channels; ++c) {
+        double* channelOut = out + c * length;
+        for (int t = 0; t < length; ++t) channelOut[t] = in[t * channels + c];
+    }
+}
+
 void outputs(BlockRecord* block, int) {
     const int channels = channelCount(*block);
     const int length = frameLength(*block);
-    const double* const* in = block->inputPorts[0].elementPointers;
+    const InputPort& input = block->inputPorts[0];
     double* out = block->outputPorts[0].signal;
-    for (int c = 0; c < channels; ++c) {
-        double* channelOut = out + c * length;
-        for (int t = 0; t < length; ++t) channelOut[t] = *in[t * channels + c];
+    if (input.run != nullptr) {
+        gatherChannels(input.run, channels, length, out);
+    } else {
+        gatherChannels(ByPointer{input.elementPointers}, channels, length, out);
     }
 }
 

@@ -339,6 +339,8 @@ void DetectorModel::start() {
             callInitializeConditions(child(index));
         }
     }
+    // The captured frame is one run, which the channel selection copies in one block.
+    findInputRuns(child(kDeinterleave));
     // The filters' windows are read in every frame, so they slide in place.
     slideWindowInPlace(&child(kBandFifo));
     for (int first : {kStage1Branches, kStage2Branches}) {

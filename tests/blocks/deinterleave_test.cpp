@@ -21,11 +21,17 @@ TEST(Deinterleave, OneChannelPassesTheFrameUnchanged) {
     EXPECT_EQ(block.outputCopy(), block.input());
 }
 
+// The same order whether the elements are read through their pointers or, once noted,
+// from their run.
 TEST(Deinterleave, ChannelsAreGatheredOneAfterTheOther) {
-    BlockHarness block(registerDeinterleave, {scalar(2), scalar(3)}, 1, 1);
-    block.setInput({10, 20, 11, 21, 12, 22});
-    block.outputs();
-    EXPECT_EQ(block.outputCopy(), (std::vector<double>{10, 11, 12, 20, 21, 22}));
+    for (bool noteRun : {false, true}) {
+        BlockHarness block(registerDeinterleave, {scalar(2), scalar(3)}, 1, 1);
+        block.setInput({10, 20, 11, 21, 12, 22});
+        if (noteRun) findInputRuns(block.block);
+        EXPECT_EQ(block.block.inputPorts[0].run != nullptr, noteRun);
+        block.outputs();
+        EXPECT_EQ(block.outputCopy(), (std::vector<double>{10, 11, 12, 20, 21, 22})) << noteRun;
+    }
 }
 
 }  // namespace
