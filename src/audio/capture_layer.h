@@ -111,9 +111,9 @@ public:
     // How many filled buffers the model thread waits for once it has taken every one;
     // the default wakes it for each. The manager keeps it within half its buffers.
     virtual int wakeBatch() const { return 1; }
-    // Returns, before it does, every buffer whose audio has been recorded but which the
-    // layer still holds; called by interruptWait on the interrupting thread. The default
-    // holds none back.
+    // Notifies, before returning, every buffer whose audio has been recorded but which
+    // the layer still holds back; called by interruptWait on the interrupting thread.
+    // The default holds none back.
     virtual void handOverRecorded() {}
 
     void interruptWait() {

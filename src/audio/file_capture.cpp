@@ -71,10 +71,11 @@ int FileCapture::queue(CaptureBuffer* buffer) {
         queueTail_ = buffer;
         if (queueHead_ == nullptr) queueHead_ = buffer;
         ++queuedCount_;
-        wakeBatch_ = std::clamp(preparedCount_ / 2, 1, kLargestWakeBatch);
         // The model keeps the batch it works on unprepared, so the most ever prepared at
         // once tells how many buffers circulate.
-        pacedBatch_ = std::max(pacedBatch_, std::clamp(preparedCount_ / 2, 1, kLiveWakeBatch));
+        const int half = preparedCount_ / 2;
+        wakeBatch_ = std::clamp(half, 1, kLargestWakeBatch);
+        pacedBatch_ = std::max(pacedBatch_, std::clamp(half, 1, kLiveWakeBatch));
         if (!realtime_ && queuedCount_ < wakeBatch_) return kCaptureOk;
         // A paced worker that holds a buffer sleeps until that buffer's time comes; woken
         // now it would only go back to sleep, at the cost of a second wake-up per frame.
@@ -227,7 +228,6 @@ bool FileCapture::waitUntilRecorded(std::unique_lock<std::mutex>& hold) {
 }
 
 void FileCapture::handOverRecorded() {
-    if (!realtime_) return;
     std::unique_lock<std::mutex> hold(workLock_);
     if (!pacing_) return;
     handOverAsked_ = true;

@@ -29,8 +29,6 @@ void initializeSizes(BlockRecord* block) {
     block->sampleTimeCount = 1;
 }
 
-// The kind has no initializeConditions, so InputPort::run is only set when the model
-// notes it (findInputRuns); until then every element goes through its pointer.
 template <typename Input>
 void gatherChannels(Input in, int channels, int length, double* out) {
     for (int c = 0; c < channels; ++c) {
@@ -44,6 +42,8 @@ void outputs(BlockRecord* block, int) {
     const int length = frameLength(*block);
     const InputPort& input = block->inputPorts[0];
     double* out = block->outputPorts[0].signal;
+    // The kind has no initializeConditions, so the run is there only once the model has
+    // noted it (findInputRuns); until then every element goes through its pointer.
     if (input.run != nullptr) {
         gatherChannels(input.run, channels, length, out);
     } else {
