@@ -16,10 +16,13 @@ namespace bm7 {
 
 namespace {
 
-// Audio is delivered a capture buffer's worth at a time: the model takes it in frames of
-// 8192 samples, so shorter periods would only wake every thread more often.
-constexpr unsigned long kCallbackFrames = 8192;
-constexpr double kCaptureLatencySeconds = 1.0;
+// Audio is delivered four capture buffers (1.5 s) at a time, a quarter of the batch a live
+// model wakes for. Every period wakes the sound library's threads, two of them through a
+// sound server, and after a second of sleep each wake-up costs more than the copy it makes.
+// The latency leaves room for two periods; for a device that cannot hold them, the library
+// gathers the four buffers from shorter periods of its own.
+constexpr unsigned long kCallbackFrames = 4 * 8192;
+constexpr double kCaptureLatencySeconds = 3.0;
 
 // While PortAudio probes every sound system, their libraries print pages of complaints
 // about what is absent; the outcome is reported through PortAudio's own result, so the
