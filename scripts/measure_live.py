@@ -4,7 +4,13 @@ server with a virtual input plays data/demo.wav over and over, the monitor captu
 with its table and status file, and after the first minute its CPU time is read from
 /proc for the given number of seconds. Prints the CPU share, the table's first lines and
 how far its date-times lie from when each bout was played, and the status file.
-usage: scripts/measure_live.py [BUILD_DIR] [SECONDS]"""
+
+The virtual input follows the latency the monitor's stream asks for, as the server does
+for a sound card. With "fixed" it is loaded as the capture tests load it (norewinds=1,
+which they need so that the start of a recording is not lost): the null sink then posts
+fixed 50 ms blocks whatever its streams ask, and the sound library's thread wakes for
+every one of them.
+usage: scripts/measure_live.py [BUILD_DIR] [SECONDS] [fixed]"""
 import datetime
 import os
 import shutil
@@ -14,31 +20,16 @@ import tempfile
 import threading
 import time
 
+from thread_cpu import report, thread_nanoseconds
+
 top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 build = sys.argv[1] if len(sys.argv) > 1 else "build"
 seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 600.0
+sink_options = " norewinds=1" if sys.argv[3:] == ["fixed"] else ""
 program = os.path.join(top, build, "src", "brakmoor7")
 demo = os.path.join(top, "data", "demo.wav")
 # Where `brakmoor7 --input data/demo.wav` puts the start of each bout's detection.
 BOUT_STARTS = [2.778912, 12.279501, 20.778730, 30.280363, 43.778776]
-TICKS = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_seconds(pid):
-    fields = open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS
-
-
-def thread_cpu_seconds(pid):
-    """CPU seconds by thread name: the model's thread and the sound library's own."""
-    seconds = {}
-    for task in os.listdir(f"/proc/{pid}/task"):
-        try:
-            name = open(f"/proc/{pid}/task/{task}/comm").read().strip()
-            seconds[name] = seconds.get(name, 0.0) + cpu_seconds(f"{pid}/task/{task}")
-        except OSError:
-            pass  # a thread that ended meanwhile
-    return seconds
 
 
 work = tempfile.mkdtemp()
@@ -52,7 +43,7 @@ try:
     with open(os.path.join(work, "virtual.pa"), "w") as config:
         config.write("load-module module-native-protocol-unix auth-anonymous=1\n"
                      "load-module module-null-sink sink_name=vsink format=s16le rate=22050 "
-                     "channels=1 norewinds=1\nset-default-sink vsink\n"
+                     f"channels=1{sink_options}\nset-default-sink vsink\n"
                      "set-default-source vsink.monitor\n")
     server = subprocess.Popen(["pulseaudio", "--daemonize=no", "-n", "-F",
                                os.path.join(work, "virtual.pa"), "--exit-idle-time=-1",
@@ -84,17 +75,10 @@ try:
     player = threading.Thread(target=play)
     player.start()
     time.sleep(60)
-    before, start = cpu_seconds(monitor.pid), time.time()
-    threads_before = thread_cpu_seconds(monitor.pid)
+    before, start = thread_nanoseconds(monitor.pid), time.monotonic()
     time.sleep(seconds)
-    after, end = cpu_seconds(monitor.pid), time.time()
-    threads_after = thread_cpu_seconds(monitor.pid)
-    share = 100.0 * (after - before) / (end - start)
-    print(f"CPU over {end - start:.0f} s after the first minute: {after - before:.2f} s, "
-          f"{share:.3f} % of one core")
-    for name, used in sorted(threads_after.items()):
-        used -= threads_before.get(name, 0.0)
-        print(f"  thread {name}: {100.0 * used / (end - start):.3f} %")
+    after, end = thread_nanoseconds(monitor.pid), time.monotonic()
+    report(before, after, end - start)
     shutil.copy(os.path.join(work, "brakmoor7.prom"), os.path.join(work, "status-now.prom"))
     open(os.path.join(work, "stop.txt"), "w").close()
     monitor.wait(timeout=30)
