@@ -5,12 +5,13 @@ with its table and status file, and after the first minute its CPU time is read 
 /proc for the given number of seconds. Prints the CPU share, the table's first lines and
 how far its date-times lie from when each bout was played, and the status file.
 
-The virtual input follows the latency the monitor's stream asks for, as the server does
-for a sound card. With "fixed" it is loaded as the capture tests load it (norewinds=1,
-which they need so that the start of a recording is not lost): the null sink then posts
-fixed 50 ms blocks whatever its streams ask, and the sound library's thread wakes for
-every one of them.
-usage: scripts/measure_live.py [BUILD_DIR] [SECONDS] [fixed]"""
+The virtual input is loaded as the capture tests load it (norewinds=1, which they need so
+that the start of a recording is not lost): the null sink then posts fixed 50 ms blocks
+whatever its streams ask, and the sound library's thread wakes for every one of them.
+With "follow" it follows the latency the monitor's stream asks for, as the server does
+for a sound card; the sink then renders its blocks ahead of the wall clock, so there the
+date-times come out early and say nothing about the monitor's.
+usage: scripts/measure_live.py [BUILD_DIR] [SECONDS] [follow]"""
 import datetime
 import os
 import shutil
@@ -25,7 +26,7 @@ from thread_cpu import report, thread_nanoseconds
 top = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 build = sys.argv[1] if len(sys.argv) > 1 else "build"
 seconds = float(sys.argv[2]) if len(sys.argv) > 2 else 600.0
-sink_options = " norewinds=1" if sys.argv[3:] == ["fixed"] else ""
+sink_options = "" if sys.argv[3:] == ["follow"] else " norewinds=1"
 program = os.path.join(top, build, "src", "brakmoor7")
 demo = os.path.join(top, "data", "demo.wav")
 # Where `brakmoor7 --input data/demo.wav` puts the start of each bout's detection.

@@ -16,12 +16,14 @@ namespace bm7 {
 
 namespace {
 
-// Audio is delivered four capture buffers (1.5 s) at a time, a quarter of the batch a live
-// model wakes for. Every period wakes the sound library's threads, two of them through a
-// sound server, and after a second of sleep each wake-up costs more than the copy it makes.
-// The latency leaves room for two periods; for a device that cannot hold them, the library
-// gathers the four buffers from shorter periods of its own.
-constexpr unsigned long kCallbackFrames = 4 * 8192;
+// Audio is delivered two capture buffers (0.74 s) at a time. Every period wakes the sound
+// library's threads, two of them through a sound server, and after a second of sleep each
+// wake-up costs more than the copy it makes. Four buffers woke them half as often again,
+// but through a sound server the audio then reached the program about half a second after
+// it was recorded, and the live table's date-times carried that. The latency leaves room
+// for four periods; for a device that cannot hold them, the library gathers the two
+// buffers from shorter periods of its own.
+constexpr unsigned long kCallbackFrames = 2 * 8192;
 constexpr double kCaptureLatencySeconds = 3.0;
 
 // While PortAudio probes every sound system, their libraries print pages of complaints
