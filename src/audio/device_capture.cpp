@@ -20,11 +20,12 @@ namespace {
 // library's threads, two of them through a sound server, and after a second of sleep each
 // wake-up costs more than the copy it makes. Four buffers woke them half as often again,
 // but through a sound server the audio then reached the program about half a second after
-// it was recorded, and the live table's date-times carried that. The latency leaves room
-// for four periods; for a device that cannot hold them, the library gathers the two
-// buffers from shorter periods of its own.
+// it was recorded, and the live table's date-times carried that. The library makes its
+// buffer three periods long by itself (for a device that cannot hold them it gathers the
+// two buffers from shorter periods); asking for a longer latency only left it unable to
+// let go of a sound server that had died within the time the program gives it.
 constexpr unsigned long kCallbackFrames = 2 * 8192;
-constexpr double kCaptureLatencySeconds = 3.0;
+constexpr double kCaptureLatencySeconds = 1.0;
 
 // While PortAudio probes every sound system, their libraries print pages of complaints
 // about what is absent; the outcome is reported through PortAudio's own result, so the
