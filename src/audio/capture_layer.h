@@ -75,9 +75,12 @@ struct CaptureFormat {
 };
 
 // Buffer flags. kBufferPrepared is kept by prepare and unprepare; kBufferEndOfStream
-// marks the last buffer a finite source will ever return.
+// marks the last buffer a finite source will ever return; kBufferAfterEnd marks the
+// silence a finite source adds after its audio, so that a song under way at its end is
+// completed: none of its samples is audio, and none may start a detection.
 inline constexpr std::uint32_t kBufferPrepared = 0x2;
 inline constexpr std::uint32_t kBufferEndOfStream = 0x100;
+inline constexpr std::uint32_t kBufferAfterEnd = 0x200;
 
 // One capture buffer's header. Samples in `data` are interleaved PCM: unsigned bytes for
 // 8 bits, signed little-endian for 16 bits.

@@ -259,6 +259,7 @@ void FileCapture::fill(CaptureBuffer& buffer) {
         // A buffer of silence after the end of the file.
         std::memset(samples, 0, frames * sizeof(std::int16_t));
         got = frames;
+        buffer.flags |= kBufferAfterEnd;
         if (--silenceLeft_ <= 0) buffer.flags |= kBufferEndOfStream;
     }
     if (!inPlace) encode(samples, got, buffer.data);

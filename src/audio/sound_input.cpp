@@ -333,6 +333,14 @@ void convertBuffer(const SoundInputConfig& config, CaptureBuffer& buffer, double
     }
 }
 
+int audioFramesIn(const SoundInputConfig& config, const CaptureBuffer& buffer) {
+    if ((buffer.flags & kBufferAfterEnd) != 0) return 0;
+    const std::uint32_t frameBytes = config.channels * (config.bitsPerSample / 8U);
+    if (frameBytes == 0) return 0;
+    return static_cast<int>(std::min<std::uint32_t>(buffer.bytesRecorded / frameBytes,
+                                                    static_cast<std::uint32_t>(config.frameSize)));
+}
+
 bool stopCapture(BlockRecord& block) {
     return !reportDeviceError(block, captureLayerOf(block)->reset());
 }

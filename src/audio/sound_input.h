@@ -76,6 +76,9 @@ void startCapture(BlockRecord& block);
 CaptureBuffer* takeFilledBuffer(BlockRecord& block);
 // Zero-fills the unrecorded tail of the buffer, then converts frameSize sample frames.
 void convertBuffer(const SoundInputConfig& config, CaptureBuffer& buffer, double* frame);
+// How many of the buffer's sample frames are audio: those recorded, none in the silence
+// after a source's end.
+int audioFramesIn(const SoundInputConfig& config, const CaptureBuffer& buffer);
 bool stopCapture(BlockRecord& block);
 void releaseBuffers(BlockRecord& block);
 void closeDevice(BlockRecord& block);

@@ -19,7 +19,7 @@ void initializeSizes(BlockRecord* block) {
     block->outputCount = 1;
     block->outputPorts[0].width = config.channels * config.frameSize;
     block->sampleTimeCount = 1;
-    block->integerWorkCount = 1;
+    block->integerWorkCount = kAudioSamplesSlot + 1;
     block->realWorkCount = 0;
     block->pointerWorkCount = kSoundInputSlotCount;
     block->childCount = 0;
@@ -37,6 +37,7 @@ void initializeSampleTimes(BlockRecord* block) {
 void endOnSilence(BlockRecord& block) {
     const OutputPort& port = block.outputPorts[0];
     std::fill(port.signal, port.signal + port.width, 0.0);
+    block.integerWork[kAudioSamplesSlot] = 0;
     block.simInfo->stopRequested = 1;
 }
 
@@ -50,7 +51,9 @@ void outputs(BlockRecord* block, int /*task*/) {
         if (block->errorRecord->errorStatus == nullptr) endOnSilence(*block);
         return;
     }
-    convertBuffer(readSoundInputConfig(*block), *buffer, block->outputPorts[0].signal);
+    const SoundInputConfig config = readSoundInputConfig(*block);
+    convertBuffer(config, *buffer, block->outputPorts[0].signal);
+    block->integerWork[kAudioSamplesSlot] = audioFramesIn(config, *buffer);
     if ((buffer->flags & kBufferEndOfStream) != 0) block->simInfo->stopRequested = 1;
     recycleBuffer(*block, buffer);
 }
@@ -60,6 +63,10 @@ void terminate(BlockRecord* block) {
 }
 
 }  // namespace
+
+int audioSamplesInFrame(const BlockRecord& waveIn) {
+    return waveIn.integerWork[kAudioSamplesSlot];
+}
 
 void registerWaveIn(BlockRecord* block) {
     block->methods.initializeSizes = initializeSizes;

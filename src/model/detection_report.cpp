@@ -43,7 +43,7 @@ void DetectionTracker::report(std::int64_t gateEnd, DetectionListener& listener)
 }
 
 void DetectionTracker::trackFrame(const double* clipGate, const double* currentEnergy,
-                                  DetectionListener& listener) {
+                                  int judgedSamples, DetectionListener& listener) {
     const std::int64_t frameStart = framesSeen_ * kFrameLength;
     const auto opens = [clipGate](int i) { return isOn(clipGate[i]); };
     for (int i = 0; i < kFrameLength; ++i) {
@@ -62,6 +62,7 @@ void DetectionTracker::trackFrame(const double* clipGate, const double* currentE
             songRatio_ = std::numeric_limits<double>::quiet_NaN();
             peakEnergy_ = -std::numeric_limits<double>::infinity();
         }
+        if (i >= judgedSamples) continue;
         const double ratio = ratios_[i / kHoldFactor];
         if (ratio > songRatio_ || (std::isnan(songRatio_) && !std::isnan(ratio))) {
             songRatio_ = ratio;

@@ -15,10 +15,11 @@ struct Detection {
     // run's audio is [gateBegin - kClipAudioDelay, gateEnd - kClipAudioDelay).
     std::int64_t gateBegin;
     std::int64_t gateEnd;
-    // The largest narrow/wide modulation-energy ratio over the run, held at the base
-    // rate as the song test is; NaN values are ignored, NaN when there was none.
+    // The largest narrow/wide modulation-energy ratio over the run's samples judged from
+    // audio (see DetectorModel::noteAudioEnd), held at the base rate as the song test is;
+    // NaN values are ignored, NaN when there was none.
     double songRatio;
-    // The largest currentEnergy over the run.
+    // The largest currentEnergy over the same samples.
     double peakEnergy;
     // The clip Clip & Save saved for this run, as it named it; empty when none.
     const char* clipName;
@@ -45,14 +46,16 @@ public:
     double* frameRatios() { return ratios_; }
     // Clip & Save saved `name` for the run that ended at stream sample `gateEnd`.
     void noteClip(std::int64_t gateEnd, const char* name);
-    // The step's gate and energy, once Clip & Save has run; counts the frame.
-    void trackFrame(const double* clipGate, const double* currentEnergy,
+    // The step's gate and energy, once Clip & Save has run; counts the frame. Only the
+    // first `judgedSamples` samples score: after them the signals are the padding's that
+    // follows the audio.
+    void trackFrame(const double* clipGate, const double* currentEnergy, int judgedSamples,
                     DetectionListener& listener);
     // Reports a run still open at the end of the stream.
     void finish(DetectionListener& listener);
 
 private:
-    static constexpr int kClipSlots = 8;       // far more clips than one frame can end
+    static constexpr int kClipSlots = 8;        // far more clips than one frame can end
     static constexpr int kClipNameSize = 2048;  // directory and prefix are cut to 511 each
 
     const char* clipFor(std::int64_t gateEnd) const;

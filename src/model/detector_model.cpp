@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "audio/sound_input.h"
+#include "audio/wave_in.h"
 #include "blocks/fifo.h"
 #include "blocks/real_fft.h"
 #include "blocks/real_ifft.h"
@@ -362,6 +363,9 @@ void DetectorModel::start() {
         callInitializeConditions(child(index));
     }
     lastClipGate_ = 0.0;  // the gate window's history starts as zeros
+    frameStart_ = 0;
+    judgedEnd_ = -1;
+    judgedSamples_ = kFrameLength;
     clipRunEnds_ = false;
     callStart(child(kWaveIn));
     tracker_.reset();
@@ -375,6 +379,7 @@ void DetectorModel::outputs(int task) {
         callOutputs(child(kClock), task);
         scaleClock(s.clockCount, s.clockTime);
         callOutputs(child(kWaveIn), task);
+        noteAudioEnd(audioSamplesInFrame(child(kWaveIn)));
         branchAEnable_ = channelSelect == 0.0 ? 1.0 : 0.0;
     }
     runSelectChannel();
@@ -498,6 +503,30 @@ void DetectorModel::runDecisionChain(int task) {
     findOnsets(s.detection, s.delayedDetection, s.detectionOnset);
     callOutputs(child(kShiftRegister), task);
     gateClips(s);
+    if (judgedSamples_ < kFrameLength) finishRunsOnly(judgedSamples_);
+}
+
+// When the audio ends (a recording, or a stop), silence follows it, so that a song under
+// way is completed. The onset test sees the band power kBandPowerDelay samples late, so the
+// gate is judged from audio that long after the end; after that its energies are the
+// padding's rounding errors, whose ratios make onsets and song ratios of no song.
+void DetectorModel::noteAudioEnd(int audioSamples) {
+    if (audioSamples < kFrameLength && judgedEnd_ < 0) {
+        judgedEnd_ = frameStart_ + audioSamples + kBandPowerDelay;
+    }
+    const std::int64_t left = judgedEnd_ < 0 ? kFrameLength : judgedEnd_ - frameStart_;
+    judgedSamples_ = static_cast<int>(std::clamp<std::int64_t>(left, 0, kFrameLength));
+}
+
+// The samples no longer judged from audio may keep a run of the clip gate on, but never
+// open one.
+void DetectorModel::finishRunsOnly(int judgedSamples) {
+    double* gate = signals_.clipGate;
+    int closed = judgedSamples;
+    if (isOn(judgedSamples > 0 ? gate[judgedSamples - 1] : lastClipGate_)) {
+        while (closed < kFrameLength && isOn(gate[closed])) ++closed;
+    }
+    std::fill(gate + closed, gate + kFrameLength, 0.0);
 }
 
 // The hourly block is read before the frame's sum is written, so the first hour reads
@@ -561,9 +590,11 @@ void DetectorModel::update(int task) {
             countFrameWithoutClips(child(kClipSave));
         }
         lastClipGate_ = signals_.clipGate[kFrameLength - 1];
+        frameStart_ += kFrameLength;
         // After Clip & Save, so that a run ending here knows its clip.
         if (listener_ != nullptr) {
-            tracker_.trackFrame(signals_.clipGate, signals_.currentEnergy, *listener_);
+            tracker_.trackFrame(signals_.clipGate, signals_.currentEnergy, judgedSamples_,
+                                *listener_);
         }
     }
     if (runsAt(hourlyRate)) {

@@ -193,6 +193,8 @@ private:
                              const std::vector<double>& spectrum, const double* overlapTail,
                              int task);
     void runDecisionChain(int task);
+    void noteAudioEnd(int audioSamples);
+    void finishRunsOnly(int judgedSamples);
     void readHourlyBlock();
     void writeLevel();
     void computeHourlyLevel();
@@ -232,8 +234,13 @@ private:
     double* levelBuffer_ = nullptr;
     void** levelPositions_ = nullptr;  // read position, write position, as element addresses
     double branchAEnable_ = 0.0;
-    double lastClipGate_ = 0.0;  // the previous frame's last clip gate sample
-    bool clipRunEnds_ = false;   // a gate run ends in this frame: Clip & Save needs its windows
+    double lastClipGate_ = 0.0;    // the previous frame's last clip gate sample
+    std::int64_t frameStart_ = 0;  // the stream index of the current frame's first sample
+    // Where the gate stops being judged from audio (see noteAudioEnd); -1 while audio
+    // flows. judgedSamples_ is the part of the current frame before it.
+    std::int64_t judgedEnd_ = -1;
+    int judgedSamples_ = kFrameLength;
+    bool clipRunEnds_ = false;  // a gate run ends in this frame: Clip & Save needs its windows
     CaptureLayer* captureLayer_ = nullptr;
     FileGuard fileGuard_;       // reached by Clip & Save and To Log File
     std::string startProblem_;  // keeps a start-up message alive for the error slot

@@ -16,8 +16,9 @@ inline constexpr int hourlyRate = 2;
 inline constexpr double kRatePeriods[kRateCount] = {0.3715192743764172, 1.114557823129252,
                                                     3600.021768707483};
 
-// Clip & Save's audio runs this many samples behind its gate, so a clip holds the song's
-// start.
+// The band power runs this many samples behind the audio into the onset test, and Clip &
+// Save's audio this many behind its gate, so a clip holds the song's start.
+inline constexpr int kBandPowerDelay = 10000;
 inline constexpr int kClipAudioDelay = 15000;
 
 inline constexpr double overloadWindow = 20.0;
@@ -40,10 +41,11 @@ inline constexpr int kLevelBlock = 9690;
 inline constexpr int kLevelStorage = 2 * kLevelBlock;
 
 // The root's storage areas. The children's slices come first, in registration order,
-// then the model's own states; the integer area keeps four elements beyond the
+// then the model's own states; the integer area keeps three elements beyond the
 // blocks' slices that nothing uses, so that its layout stays the one the model was
-// built with. The pointer area has two more references than the model was built with:
-// Clip & Save and To Log File each reach the run's file guard through one.
+// built with but for WaveIn's count of audio samples, which takes the fourth. The pointer area has
+// two more references than the model was built with: Clip & Save and To Log File each reach the
+// run's file guard through one.
 inline constexpr int kDiscreteStateArea = 94260;
 inline constexpr int kRealWorkArea = 19388;
 inline constexpr int kIntegerWorkArea = 37;

@@ -181,7 +181,7 @@ private:
         filter(dcs + "/Detector/FIR Filter", s.band, {s.selectedSignal, F}, kBandFftLength);
         add({dcs + "/Detector/Delay1/S-Function",
              registerDelay,
-             scalars({F, 10000, 1, 1}),
+             scalars({F, kBandPowerDelay, 1, 1}),
              {{s.bandPower, F}},
              {{s.delayedPower, F}}});
         integrate(dcs + "/Detector/Integrate/S-Function", F, 1103, {s.delayedPower, F},

@@ -6,9 +6,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <filesystem>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <numbers>
 #include <random>
 #include <string>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "audio/sound_input.h"
+#include "audio/wave_in.h"
 #include "driver/driver_test_support.h"
 #include "driver/model.h"
 #include "driver/run.h"
@@ -88,6 +89,7 @@ private:
 struct Capture {
     RunOutcome outcome;
     std::vector<double> samples;
+    std::vector<int> audioSamples;  // of each frame, as the block tells the model
 };
 
 Capture captureFile(const std::string& path, int channel = 0, bool realtime = false,
@@ -97,6 +99,7 @@ Capture captureFile(const std::string& path, int channel = 0, bool realtime = fa
     Capture capture;
     capture.outcome = runWaveIn(harness, [&](const double* frame, int width) {
         capture.samples.insert(capture.samples.end(), frame, frame + width);
+        capture.audioSamples.push_back(audioSamplesInFrame(harness.block()));
     });
     return capture;
 }
@@ -216,6 +219,8 @@ TEST_F(FileInput, ASixteenBitFileAtTheCaptureRatePassesBitForBitThenSixFramesOfS
     const Capture capture = captureFile(writeSixteenBit("noise.wav", recording));
     EXPECT_EQ(capture.outcome.exitStatus, 0) << capture.outcome.message;
     ASSERT_EQ(capture.outcome.frames, 3 + 6);
+    // The silence is no audio: the model completes runs on it but starts none.
+    EXPECT_EQ(capture.audioSamples, (std::vector<int>{8192, 8192, 4096, 0, 0, 0, 0, 0, 0}));
     for (std::size_t i = 0; i < recording.size(); ++i) {
         ASSERT_EQ(capture.samples[i], recording[i] / 32768.0) << i;
     }
@@ -262,6 +267,7 @@ TEST_F(FileInput, AFileEndingOnAFrameBoundaryIsFollowedByExactlySixSilentFrames)
     const Capture capture = captureFile(writeSixteenBit("two.wav", randomSixteenBit(16384, 12)));
     EXPECT_EQ(capture.outcome.exitStatus, 0);
     EXPECT_EQ(capture.outcome.frames, 2 + 6);
+    EXPECT_EQ(capture.audioSamples, (std::vector<int>{8192, 8192, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(FileInput, AFortyEightKilohertzStereoFileIsResampledKeepingEachChannelsFrequency) {
@@ -446,8 +452,9 @@ TEST_F(DamagedRecording, ARateBelow11025HzIsRefusedAsUnsuitableAndEndsTheProgram
         std::string problem;
         EXPECT_FALSE(reader.open(path, 0, 22050, problem));
         EXPECT_EQ(reader.failure(), AudioFileFailure::unsuitable);
-        EXPECT_EQ(problem, "Audio file \"" + path + "\" is sampled at " + std::to_string(rate) +
-                               " Hz, below 11025 Hz, so it cannot hold the song band (4.0-5.5 kHz)");
+        EXPECT_EQ(problem,
+                  "Audio file \"" + path + "\" is sampled at " + std::to_string(rate) +
+                      " Hz, below 11025 Hz, so it cannot hold the song band (4.0-5.5 kHz)");
         const ProgramRun run = runProgramOnFile(path);
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.frames, 0);

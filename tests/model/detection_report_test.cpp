@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "detector_harness.h"
+#include "support/file_contents.h"
 
 namespace bm7::testing {
 namespace {
@@ -38,6 +40,7 @@ public:
 // What the signals of every step say the runs are, found over the whole stream at once.
 class SignalLog {
 public:
+    explicit SignalLog(std::size_t audioLength = SIZE_MAX) : audioLength_(audioLength) {}
     void take(const detector::Signals& s) {
         gate_.insert(gate_.end(), s.clipGate, s.clipGate + kFrame);
         energy_.insert(energy_.end(), s.currentEnergy, s.currentEnergy + kFrame);
@@ -52,6 +55,7 @@ public:
             if (n == 0 || gate_[n - 1] == 0.0) found.push_back({long(n), 0, NAN, -INFINITY, ""});
             Reported& run = found.back();
             run.gateEnd = static_cast<std::int64_t>(n) + 1;
+            if (n >= audioLength_ && n - audioLength_ >= detector::kBandPowerDelay) continue;
             const double ratio = ratios_[n / 64];
             if (!std::isnan(ratio) && !(ratio <= run.songRatio)) run.songRatio = ratio;
             run.peakEnergy = std::max(run.peakEnergy, energy_[n]);
@@ -60,6 +64,7 @@ public:
     }
 
 private:
+    std::size_t audioLength_;
     std::vector<double> gate_;
     std::vector<double> energy_;
     std::vector<double> ratios_;
@@ -70,8 +75,8 @@ std::vector<std::int16_t> demoRecording() {
 }
 
 // Steps to the end of the stream (the silence after the recording included).
-SignalLog runToEnd(SteppedDetector& run) {
-    SignalLog log;
+SignalLog runToEnd(SteppedDetector& run, std::size_t audioLength = SIZE_MAX) {
+    SignalLog log(audioLength);
     while (run.root().simInfo->stopRequested == 0 && run.root().errorStatus == nullptr) {
         run.step();
         log.take(run.signals());
@@ -128,7 +133,8 @@ TEST(DetectionReport, ReportsEveryRunOfTheDemoWithItsScoresAndTheClipSavedForIt)
 // Song notes close enough together that the gate stays on for seconds.
 std::vector<std::int16_t> longBout(double seconds, double totalS) {
     std::vector<double> signal = quietNoise(static_cast<std::size_t>(totalS * kRate), 11);
-    for (double t = 2.0; t < 2.0 + seconds; t += 0.3) addPulsedNote(signal, t, 0.15, 4700, 67, 0.25);
+    for (double t = 2.0; t < 2.0 + seconds; t += 0.3)
+        addPulsedNote(signal, t, 0.15, 4700, 67, 0.25);
     return toPcm(signal);
 }
 
@@ -180,6 +186,75 @@ TEST(DetectionReport, WithoutFileOutputsEachRunIsReportedWithAnEmptyClipNameAndN
     ASSERT_EQ(recorder.runs.size(), 5U);
     for (const Reported& reported : recorder.runs) EXPECT_EQ(reported.clip, "");
     EXPECT_FALSE(std::filesystem::exists(run.scratch() / "Calls"));
+}
+
+// The silence fed after a recording completes a run under way but starts none, once the
+// detector's delayed view of the audio has passed its end: the padding's near-zero
+// energies once made onsets there, with absurd song ratios and no audio in their clips.
+class TheEndOfARecording : public ::testing::Test {
+protected:
+    static std::vector<Reported> runsOver(const std::vector<std::int16_t>& recording,
+                                          SignalLog* log = nullptr) {
+        Recorder recorder;
+        {
+            SteppedDetector run(recording, &recorder, false);
+            const SignalLog stepped = runToEnd(run, recording.size());
+            if (log != nullptr) *log = stepped;
+        }
+        return recorder.runs;
+    }
+
+    static void expectRunsOfAudio(const std::vector<Reported>& runs, std::size_t length,
+                                  const std::string& what) {
+        for (const Reported& run : runs) {
+            EXPECT_LT(run.gateBegin - kClipAudioDelay, static_cast<long>(length)) << what;
+            EXPECT_GT(run.peakEnergy, 0.0) << what << " at " << run.gateBegin;
+            EXPECT_LT(run.songRatio, 2.0) << what << " at " << run.gateBegin;
+        }
+    }
+};
+
+TEST_F(TheEndOfARecording, StartsNoRunInTheSilenceAfterItAndScoresOnlyItsAudio) {
+    const std::vector<std::int16_t> demo = demoRecording();
+    std::vector<std::int16_t> five;
+    for (int k = 0; k < 5; ++k) five.insert(five.end(), demo.begin(), demo.end());
+    // Minutes of history left the padding's energies just off zero: the whole of these
+    // once ended in a run started in the padding, and the first cut in a song scored
+    // from the padding (a ratio of 8, where songs score below 1).
+    for (std::size_t end : {std::size_t{5569892}, std::size_t{5655355}, five.size()}) {
+        const std::vector<std::int16_t> cut(five.begin(), five.begin() + long(end));
+        SignalLog log;
+        const std::vector<Reported> runs = runsOver(cut, &log);
+        expectRunsOfAudio(runs, cut.size(), "cut at " + std::to_string(end));
+        expectSameRuns(runs, log.runs());
+        if (end == five.size()) {
+            EXPECT_EQ(runs.size(), 25U);
+        }
+    }
+}
+
+// A run wholly before the end, whatever the recording holds after it, is the same run
+// with the same clip: the end of a recording changes only what reaches into the padding.
+TEST_F(TheEndOfARecording, LeavesTheRunsAndClipsBeforeItAsTheyWere) {
+    const std::vector<std::int16_t> demo = demoRecording();
+    Recorder wholeRuns;
+    std::vector<std::string> wholeClips;
+    {
+        SteppedDetector run(demo, &wholeRuns);
+        runToEnd(run);
+        for (const Reported& r : wholeRuns.runs) wholeClips.push_back(fileContents(r.clip));
+    }
+    ASSERT_EQ(wholeRuns.runs.size(), 5U);
+    // Cut two seconds after the fourth run's audio ends: the fifth song is gone.
+    const auto end = std::size_t(wholeRuns.runs[3].gateEnd - kClipAudioDelay + 2 * kRate);
+    Recorder cutRuns;
+    SteppedDetector run(std::vector<std::int16_t>(demo.begin(), demo.begin() + long(end)),
+                        &cutRuns);
+    runToEnd(run);
+    ASSERT_EQ(cutRuns.runs.size(), 4U);
+    expectSameRuns(cutRuns.runs, {wholeRuns.runs.begin(), wholeRuns.runs.begin() + 4});
+    for (std::size_t k = 0; k < 4; ++k)
+        EXPECT_EQ(fileContents(cutRuns.runs[k].clip), wholeClips[k]);
 }
 
 }  // namespace
