@@ -21,6 +21,7 @@
 #include "driver/run.h"
 #include "files/text_param.h"
 #include "scan/journal.h"
+#include "scan/output_lock.h"
 #include "scan/recording_analysis.h"
 #include "scan/scan_options.h"
 #include "scan/scan_progress.h"
@@ -315,7 +316,8 @@ void leaveOutScanOutputs(const std::string& outputFolder, WalkReport& walk) {
     std::vector<fs::path> written;
     for (std::string_view name :
          {std::string_view(kClipsFolderName), std::string_view(kJournalFolderName),
-          kSelectionTableName, kDetectionsCsvName, kFilesCsvName}) {
+          kSelectionTableName, kDetectionsCsvName, kFilesCsvName,
+          std::string_view(kOutputLockName)}) {
         written.push_back(output / name);
     }
     written.push_back(fs::weakly_canonical(reportFolderOf(outputFolder), error));
@@ -363,6 +365,12 @@ int scanMain(int argc, char** argv) {
     leaveOutScanOutputs(options.outputFolder, walk);
     if (walk.recordings.empty()) return cannotRun("no recording found under the PATHs given");
     if (!prepareOutputFolder(options.outputFolder, problem)) return cannotRun(problem);
+    OutputLock lock;
+    problem.clear();
+    const auto lockMode =
+        options.shardCount > 1 ? OutputLock::Mode::shared : OutputLock::Mode::exclusive;
+    if (!lock.acquire(options.outputFolder, lockMode, problem)) return cannotRun(problem);
+    if (!problem.empty()) std::fprintf(stderr, "%s scan: %s\n", kModelName, problem.c_str());
     Journal journal;
     if (!journal.open(options.outputFolder, problem)) return cannotRun(problem);
 

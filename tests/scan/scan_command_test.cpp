@@ -557,6 +557,46 @@ TEST(ScanOfADeepFolder, NamesAPathLongerThanPathMaxAndExitsTwo) {
     EXPECT_EQ(std::system(("rm -rf '" + (in / level).string() + "'").c_str()), 0);
 }
 
+// Two scans writing into one folder would spoil each other's clips and journal: a second
+// one refuses at once, naming the holder, while the shards of one scan share the folder.
+TEST(ScanOfAFolderInUse, RefusesASecondScanNamingItsHolderButLetsShardsShareIt) {
+    const ScratchDirectory scratch;
+    writeTwoHoursOfSilence(scratch.path() / "in/a-long.wav");
+    writeWave(scratch / "in/b.wav", demoPart(0, 5));
+    const std::string out = scratch / "out";
+    const auto scanInto = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), "scan");
+        options.insert(options.end(), {"--out", out, scratch / "in"});
+        return options;
+    };
+    for (const bool sharded : {false, true}) {
+        // Stopped once it names itself in the lock file, it holds the lock while the test runs.
+        Child holder(scanInto(sharded ? std::vector<std::string>{"--shard", "1/2"}
+                                      : std::vector<std::string>{}));
+        const std::string holderLine = "\n" + std::to_string(holder.pid()) + " ";
+        const auto holds = [&] { return ("\n" + fileText(out + "/scan.lock")).find(holderLine); };
+        for (int wait = 0; wait < 6000 && holds() == std::string::npos; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        holder.signal(SIGSTOP);
+        const Finished plain = runToEnd(scanInto({}), scratch / "stdout.txt");
+        EXPECT_EQ(plain.status, 1);
+        EXPECT_EQ(plain.err.rfind("brakmoor7 scan: output folder \"" + out +
+                                      "\" is in use by another scan (process " +
+                                      std::to_string(holder.pid()) + " on ",
+                                  0),
+                  0U)
+            << plain.err;
+        const Finished otherShard = runToEnd(scanInto({"--shard", "2/2"}), scratch / "stdout.txt");
+        EXPECT_EQ(otherShard.status, sharded ? 0 : 1) << otherShard.err;
+        holder.signal(SIGKILL);
+        holder.wait();
+    }
+    // The lock file that the killed scans left keeps out nobody, and the next one removes it.
+    EXPECT_EQ(runToEnd(scanInto({"--shard", "2/2"}), scratch / "stdout.txt").status, 0);
+    EXPECT_FALSE(fs::exists(out + "/scan.lock"));
+}
+
 TEST(ScanOfALongRecording, StreamsTwoHoursInFlatMemory) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizers' own memory hides the scan's";
