@@ -320,7 +320,7 @@ void leaveOutScanOutputs(const std::string& outputFolder, WalkReport& walk) {
           std::string_view(kOutputLockName)}) {
         written.push_back(output / name);
     }
-    written.push_back(fs::weakly_canonical(reportFolderOf(outputFolder), error));
+    written.push_back(reportFolderOf(output.string()));
     std::erase_if(walk.recordings, [&](const FoundRecording& recording) {
         std::error_code ignored;
         const fs::path path = fs::weakly_canonical(recording.path, ignored);

@@ -74,9 +74,9 @@ fs::path commonParent(const std::vector<std::string>& arguments) {
     return common.value_or(fs::path());
 }
 
-// Names every recording for the tables. One PATH keeps the names below it, which the
-// journals of earlier scans hold; several are named from where they part, so that the
-// same name under two PATHs stays two names.
+// Names every recording for the tables. One PATH keeps the names below it that scans
+// have always given; several are named from where their paths part, so that the same
+// name under two PATHs stays two names.
 void nameForTables(const std::vector<std::string>& arguments,
                    std::vector<FoundRecording>& recordings) {
     if (arguments.size() == 1) {
