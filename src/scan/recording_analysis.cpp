@@ -133,13 +133,14 @@ DetectionResult rowOf(const RunCollector::Run& run, const FileResult& file,
     const auto audioBegin = std::max<std::int64_t>(run.gateBegin - detector::kClipAudioDelay, 0);
     const std::int64_t audioEnd = run.gateEnd - detector::kClipAudioDelay;
     row.fileOffsetSeconds = static_cast<double>(audioBegin) / kModelRate;
-    row.endOffsetSeconds = std::min(file.durationSeconds, static_cast<double>(audioEnd) / kModelRate);
+    row.endOffsetSeconds =
+        std::min(file.durationSeconds, static_cast<double>(audioEnd) / kModelRate);
     row.beginDateTime = formatDateTime(start, row.fileOffsetSeconds, zone);
     row.songRatio = run.songRatio;
     row.peakLevelDb = 10.0 * std::log10(run.peakEnergy);
     if (!run.clip.empty()) {
-        row.clip = settings.clipFolderRelative + "/" +
-                   std::filesystem::path(run.clip).filename().string();
+        row.clip =
+            settings.clipFolderRelative + "/" + std::filesystem::path(run.clip).filename().string();
     }
     return row;
 }
@@ -150,7 +151,7 @@ bool analyseRecording(const FoundRecording& recording, const AnalysisSettings& s
                       const std::atomic<bool>& cancel, FileResult& result) {
     const TimeZone& zone = settings.zone != nullptr ? *settings.zone : kUtc;
     result = FileResult{};
-    result.file = recording.relative;
+    result.file = recording.file;
     result.beginPath = recording.path;
     RecordingStart start;
     if (!describe(recording, settings, zone, result, start)) return true;

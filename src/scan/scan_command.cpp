@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "driver/run.h"
 #include "files/text_param.h"
 #include "scan/journal.h"
+#include "scan/output_lock.h"
 #include "scan/recording_analysis.h"
 #include "scan/scan_options.h"
 #include "scan/scan_progress.h"
@@ -36,6 +38,7 @@ namespace fs = std::filesystem;
 constexpr int kCannotRun = 1;
 constexpr int kSomeFilesFailed = 2;
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
+constexpr const char* kClipsFolderName = "clips";
 
 // Set from the signal handler; the workers look at it in every model step.
 std::atomic<bool> stopRequested{false};
@@ -87,8 +90,9 @@ std::vector<std::string> clipFolders(const std::vector<FoundRecording>& recordin
     std::vector<std::string> folders;
     std::set<std::string> taken;
     for (const FoundRecording& recording : recordings) {
-        const std::string stem = (fs::path("clips") / fs::path(recording.relative).replace_extension())
-                                     .generic_string();
+        const std::string stem =
+            (fs::path(kClipsFolderName) / fs::path(recording.relative).replace_extension())
+                .generic_string();
         std::string folder = stem;
         for (int copy = 2; !taken.insert(folder).second; ++copy) {
             folder = stem + "_" + std::to_string(copy);
@@ -121,21 +125,21 @@ public:
     void plan(const std::vector<std::size_t>& selected) {
         for (std::size_t index : selected) {
             const FoundRecording& recording = walk_.recordings[index];
+            if (!recording.skipped.empty()) {
+                settleUnanalysed(index, FileStatus::skipped, recording.skipped);
+                continue;
+            }
             RecordingKey key;
             std::string problem;
             if (!keyOf(recording.path, resultOptions(options_), key, problem)) {
-                FileResult failed;
-                failed.file = recording.relative;
-                failed.beginPath = recording.path;
-                failed.status = FileStatus::error;
-                failed.message = problem;
-                progress_.finished(failed);
-                results_[index] = std::move(failed);
+                settleUnanalysed(index, FileStatus::error, problem);
                 continue;
             }
             std::optional<FileResult> earlier;
             if (!options_.force) earlier = journal_.find(key);
             if (earlier) {
+                // The journal keys on the path; an entry may predate the name the tables now give.
+                earlier->file = recording.file;
                 progress_.resumed(*earlier);
                 if (options_.report && !hasReportMedia(options_.outputFolder, *earlier))
                     pending_.push_back({index, key, true});
@@ -175,6 +179,16 @@ public:
     }
 
 private:
+    void settleUnanalysed(std::size_t index, FileStatus status, const std::string& message) {
+        FileResult result;
+        result.file = walk_.recordings[index].file;
+        result.beginPath = walk_.recordings[index].path;
+        result.status = status;
+        result.message = message;
+        progress_.finished(result);
+        results_[index] = std::move(result);
+    }
+
     void work() {
         // Each worker draws its detections' spectrograms in buffers of its own.
         std::optional<report::RecordingMediaMaker> media;
@@ -201,10 +215,12 @@ private:
     }
 
     // A recording whose media fail keeps its results; the page shows it without them.
-    void makeMedia(std::size_t index, const FileResult& result, report::RecordingMediaMaker& media) {
+    void makeMedia(std::size_t index, const FileResult& result,
+                   report::RecordingMediaMaker& media) {
         std::string problem;
         try {
-            if (makeReportMedia(walk_.recordings[index], options_.channel, result, media, problem)) return;
+            if (makeReportMedia(walk_.recordings[index], options_.channel, result, media, problem))
+                return;
         } catch (const std::exception& failure) {
             problem = failure.what();
         }
@@ -225,7 +241,7 @@ private:
             return analyseRecording(recording, settings, stopRequested, result);
         } catch (const std::exception& failure) {
             result = FileResult{};
-            result.file = recording.relative;
+            result.file = recording.file;
             result.beginPath = recording.path;
             result.status = FileStatus::error;
             result.message = std::string("analysis failed: ") + failure.what();
@@ -243,13 +259,12 @@ private:
         if (!error && settings.clipFolder.size() <= static_cast<std::size_t>(kMaxTextLength)) {
             return true;
         }
-        result.file = walk_.recordings[index].relative;
+        result.file = walk_.recordings[index].file;
         result.beginPath = walk_.recordings[index].path;
         result.status = FileStatus::error;
-        result.message = error ? "cannot empty clip folder \"" + settings.clipFolder +
-                                     "\": " + error.message()
-                               : "clip folder \"" + settings.clipFolder +
-                                     "\" is longer than 511 characters";
+        result.message =
+            error ? "cannot empty clip folder \"" + settings.clipFolder + "\": " + error.message()
+                  : "clip folder \"" + settings.clipFolder + "\" is longer than 511 characters";
         return false;
     }
 
@@ -280,8 +295,8 @@ bool prepareOutputFolder(const std::string& folder, std::string& problem) {
     std::error_code error;
     fs::create_directories(folder, error);
     if (error || !fs::is_directory(folder)) {
-        problem = "cannot create output folder \"" + folder + "\": " +
-                  (error ? error.message() : std::string("not a folder"));
+        problem = "cannot create output folder \"" + folder +
+                  "\": " + (error ? error.message() : std::string("not a folder"));
         return false;
     }
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
@@ -291,17 +306,28 @@ bool prepareOutputFolder(const std::string& folder, std::string& problem) {
     return true;
 }
 
-// A scan of a folder holding its own output folder must not take its clips for
-// recordings, or a second run would analyse what the first one wrote.
-void leaveOutOutputFolder(const std::string& outputFolder, WalkReport& walk) {
+// A scan of a folder that holds its output folder, or is it, must not take what a scan
+// wrote there for recordings, or a second run would analyse the first one's clips; the
+// recordings beside them are the archive's own.
+void leaveOutScanOutputs(const std::string& outputFolder, WalkReport& walk) {
     std::error_code error;
     const fs::path output = fs::weakly_canonical(outputFolder, error);
     if (error) return;
+    std::vector<fs::path> written;
+    for (std::string_view name :
+         {std::string_view(kClipsFolderName), std::string_view(kJournalFolderName),
+          kSelectionTableName, kDetectionsCsvName, kFilesCsvName,
+          std::string_view(kOutputLockName)}) {
+        written.push_back(output / name);
+    }
+    written.push_back(reportFolderOf(output.string()));
     std::erase_if(walk.recordings, [&](const FoundRecording& recording) {
         std::error_code ignored;
         const fs::path path = fs::weakly_canonical(recording.path, ignored);
-        return std::mismatch(output.begin(), output.end(), path.begin(), path.end()).first ==
-               output.end();
+        return std::any_of(written.begin(), written.end(), [&](const fs::path& folder) {
+            return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first ==
+                   folder.end();
+        });
     });
 }
 
@@ -336,8 +362,15 @@ int scanMain(int argc, char** argv) {
     for (const std::string& walkProblem : walk.problems) {
         std::fprintf(stderr, "%s scan: %s\n", kModelName, walkProblem.c_str());
     }
+    leaveOutScanOutputs(options.outputFolder, walk);
+    if (walk.recordings.empty()) return cannotRun("no recording found under the PATHs given");
     if (!prepareOutputFolder(options.outputFolder, problem)) return cannotRun(problem);
-    leaveOutOutputFolder(options.outputFolder, walk);
+    OutputLock lock;
+    problem.clear();
+    const auto lockMode =
+        options.shardCount > 1 ? OutputLock::Mode::shared : OutputLock::Mode::exclusive;
+    if (!lock.acquire(options.outputFolder, lockMode, problem)) return cannotRun(problem);
+    if (!problem.empty()) std::fprintf(stderr, "%s scan: %s\n", kModelName, problem.c_str());
     Journal journal;
     if (!journal.open(options.outputFolder, problem)) return cannotRun(problem);
 
@@ -360,7 +393,8 @@ int scanMain(int argc, char** argv) {
                 std::fprintf(stderr, "%s scan: report in %s/index.html\n", kModelName,
                              reportFolderOf(options.outputFolder).c_str());
         } else {
-            std::fprintf(stderr, "%s scan: cannot write the report: %s\n", kModelName, problem.c_str());
+            std::fprintf(stderr, "%s scan: cannot write the report: %s\n", kModelName,
+                         problem.c_str());
             status = kCannotRun;
         }
     }

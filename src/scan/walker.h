@@ -18,14 +18,20 @@ namespace bm7::scan {
 
 struct FoundRecording {
     std::string argument;  // the PATH as given
-    std::string relative;  // path below the PATH with '/' separators; a file given directly: its name
-    std::string path;      // the PATH joined with `relative` (a file given directly: the PATH)
+    std::string
+        relative;      // path below the PATH with '/' separators; a file given directly: its name
+    std::string path;  // the PATH joined with `relative` (a file given directly: the PATH)
+    // The tables' name for it, unique in the scan: with one PATH `relative`, with several
+    // the path below the deepest folder that holds them all.
+    std::string file;
+    std::string skipped;  // why it is listed but not analysed; empty for a recording
 };
 
 struct WalkReport {
     std::vector<FoundRecording> recordings;
-    std::vector<std::string> missing;   // PATHs that name nothing; none found means the scan cannot run
-    std::vector<std::string> problems;  // "PATH: reason" for what exists but could not be read
+    std::vector<std::string>
+        missing;  // PATHs that name nothing; none found means the scan cannot run
+    std::vector<std::string> problems;  // "PATH: reason" for what could not be read or examined
 };
 
 // Whether a file met in a folder walk is one the scan analyses, judged by its name.

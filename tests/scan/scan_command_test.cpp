@@ -1,10 +1,14 @@
 // `brakmoor7 scan` over a tree of recordings made here from the bundled recording, run
 // as a user runs it: what it finds, what it writes, and how it resumes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
@@ -13,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/detector_harness.h"
@@ -63,6 +68,22 @@ void writeGuanoWave(const std::string& path, const std::vector<std::int16_t>& sa
 
 void writeText(const fs::path& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// Two hours of silence as a sparse file: the header of a 16-bit mono file at the
+// model's rate, then zeros the file system need not store.
+void writeTwoHoursOfSilence(const fs::path& recording) {
+    fs::create_directories(recording.parent_path());
+    writeWave(recording, std::vector<std::int16_t>(2, 0));
+    const std::uintmax_t samples = 2ULL * 3600 * kRate;
+    std::string header = fileText(recording).substr(0, 44);
+    const auto put32 = [&](std::size_t at, std::uint32_t value) {
+        for (int b = 0; b < 4; ++b) header[at + b] = static_cast<char>(value >> (8 * b));
+    };
+    put32(4, static_cast<std::uint32_t>(36 + 2 * samples));
+    put32(40, static_cast<std::uint32_t>(2 * samples));
+    writeText(recording, header);
+    fs::resize_file(recording, 44 + 2 * samples);
 }
 
 // Recorder files in nested folders, named in each time pattern, with the faults the
@@ -174,10 +195,10 @@ std::map<std::string, std::string> outputsOf(const fs::path& out) {
 
 // The clips that a run of the program over one file saves, in time order.
 std::vector<std::string> clipsOfInput(const fs::path& recording, const fs::path& folder) {
-    const Finished run = runToEnd({"--input", recording.string(), "--clip-dir", folder.string(),
-                                   "--log-file", (folder / "log.txt").string(), "--stop-file",
-                                   (folder / "stop.txt").string()},
-                                  (folder / "stdout.txt").string());
+    const Finished run =
+        runToEnd({"--input", recording.string(), "--clip-dir", folder.string(), "--log-file",
+                  (folder / "log.txt").string(), "--stop-file", (folder / "stop.txt").string()},
+                 (folder / "stdout.txt").string());
     EXPECT_EQ(run.status, 0) << recording << run.err;
     std::vector<std::string> clips;
     for (const auto& [name, bytes] : filesBelow(folder)) {
@@ -319,8 +340,8 @@ TEST_F(ScanOfATree, ResumesAKilledScanWithoutRedoingFinishedFilesAndRedoesATouch
     ASSERT_EQ(scan(reference, {"--jobs", "1", "--clips"}).status, 2);
 
     const fs::path out = work_.path() / "out";
-    const std::vector<std::string> arguments = {"scan",        "--jobs", "1", "--clips", "--out",
-                                                out.string(), tree().string()};
+    const std::vector<std::string> arguments = {
+        "scan", "--jobs", "1", "--clips", "--out", out.string(), tree().string()};
     std::string killedErrors;
     {
         Child killed(arguments);
@@ -387,9 +408,9 @@ TEST(ScanCommandLine, RefusesWhatCannotRunWithStatusOneAndHelpsWithEveryOption) 
     }
     const Finished help = runToEnd({"scan", "--help"}, output);
     EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--out DIR", "--jobs N", "--channel N", "--clips", "--clip-format",
-                               "--prefix", "--stamp", "--time-zone", "--force", "--quiet",
-                               "--shard K/N", "--help"}) {
+    for (const char* option :
+         {"--out DIR", "--jobs N", "--channel N", "--clips", "--clip-format", "--prefix", "--stamp",
+          "--time-zone", "--force", "--quiet", "--shard K/N", "--help"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
 }
@@ -417,17 +438,163 @@ TEST(ScanOfALongBout, GivesTheWholeRunInTheTableWhileTheClipKeepsItsWindow) {
     EXPECT_LE(clipSamples, 32768U);
 }
 
-TEST(ScanOfAFolderHoldingItsOutput, NeverTakesItsOwnClipsForRecordings) {
+// The output folder around the archive, the archive itself, and inside it: the archive's
+// recordings are analysed, and nothing a scan wrote is taken for one on the next run.
+TEST(ScanOfAFolderHoldingItsOutput, AnalysesItsRecordingsButNeverItsOwnClips) {
     const ScratchDirectory scratch;
-    writeWave(scratch / "SMM03873_20260512_043000.wav", demo());
-    const std::vector<std::string> arguments = {"scan", "--clips", "--out", scratch / "out",
-                                                scratch.path().string()};
+    const std::vector<std::string> outputs = {".", "rec", "rec/out"};
+    for (std::size_t k = 0; k < outputs.size(); ++k) {
+        const fs::path place = scratch.path() / std::to_string(k);
+        fs::create_directories(place / "rec/site");
+        writeWave(place / "rec/site/SMM03873_20260512_043000.wav", demo());
+        const fs::path out = place / outputs[k];
+        const std::vector<std::string> arguments = {"scan", "--clips", "--out", out.string(),
+                                                    (place / "rec").string()};
+        ASSERT_EQ(runToEnd(arguments, scratch / "stdout.txt").status, 0) << outputs[k];
+        const std::string files = fileText(out / "files.csv");
+        EXPECT_EQ(std::count(files.begin(), files.end(), '\n'), 2) << files;
+        EXPECT_NE(files.find("\nsite/SMM03873_20260512_043000.wav,ok,"), std::string::npos);
+        const Finished again = runToEnd(arguments, scratch / "stdout.txt");
+        EXPECT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(fileText(out / "files.csv"), files) << outputs[k];
+    }
+}
+
+// A scan must not pass for done when it analysed nothing; a shard whose share is empty has.
+TEST(ScanThatFindsNothing, SaysSoAndExitsOneWhileAShardWithNoShareExitsZero) {
+    const ScratchDirectory scratch;
+    fs::create_directories(scratch.path() / "empty/sub");
+    writeText(scratch.path() / "empty/notes.txt", "two males at the gate");
+    const Finished nothing =
+        runToEnd({"scan", "--out", scratch / "out", scratch / "empty"}, scratch / "stdout.txt");
+    EXPECT_EQ(nothing.status, 1);
+    EXPECT_EQ(nothing.err, "brakmoor7 scan: no recording found under the PATHs given\n");
+    EXPECT_FALSE(fs::exists(scratch.path() / "out"));
+    fs::create_directories(scratch.path() / "one");
+    writeWave(scratch / "one/a.wav", demoPart(0, 5));
+    const Finished idle =
+        runToEnd({"scan", "--shard", "2/2", "--out", scratch / "out", scratch / "one"},
+                 scratch / "stdout.txt");
+    EXPECT_EQ(idle.status, 0) << idle.err;
+}
+
+// Two recorders' folders holding the same names stay apart in every table, and resume.
+TEST(ScanOfTwoPaths, NamesEachRecordingBelowTheFolderHoldingBoth) {
+    const ScratchDirectory scratch;
+    for (const char* site : {"dup/siteA", "dup/siteB"})
+        fs::create_directories(scratch.path() / site);
+    writeWave(scratch / "dup/siteA/rec.wav", demoPart(0, 26));
+    writeWave(scratch / "dup/siteB/rec.wav", demoPart(26, 52));
+    const fs::path out = scratch.path() / "out";
+    const std::vector<std::string> arguments = {"scan", "--out", out.string(),
+                                                scratch / "dup/siteA", scratch / "dup/siteB"};
     ASSERT_EQ(runToEnd(arguments, scratch / "stdout.txt").status, 0);
-    const std::string files = fileText(scratch.path() / "out/files.csv");
-    const Finished again = runToEnd(arguments, scratch / "stdout.txt");
-    EXPECT_EQ(again.status, 0) << again.err;
-    EXPECT_EQ(fileText(scratch.path() / "out/files.csv"), files);
-    EXPECT_EQ(std::count(files.begin(), files.end(), '\n'), 2);
+    const auto files = readTable(fileText(out / "files.csv"), ',');
+    ASSERT_EQ(files.size(), 3U);
+    EXPECT_EQ(files[1][0], "siteA/rec.wav");
+    EXPECT_EQ(files[2][0], "siteB/rec.wav");
+    std::set<std::string> named;
+    for (const auto& row : readTable(fileText(out / "detections.csv"), ',')) named.insert(row[0]);
+    EXPECT_EQ(named, (std::set<std::string>{"file", "siteA/rec.wav", "siteB/rec.wav"}));
+    const std::string tables = fileText(out / "files.csv") + fileText(out / "detections.csv");
+    const Finished resumed = runToEnd(arguments, scratch / "stdout.txt");
+    EXPECT_EQ(resumed.status, 0);
+    EXPECT_TRUE(analysedIn(resumed.err).empty()) << resumed.err;
+    EXPECT_EQ(fileText(out / "files.csv") + fileText(out / "detections.csv"), tables);
+}
+
+// Every name in the archive gets its line: a FIFO is never opened, and a second name of a
+// recording already in the scan is not analysed twice.
+TEST(ScanOfOtherNames, ListsAFifoAndSecondNamesOfARecordingAsSkippedWithTheReason) {
+    const ScratchDirectory scratch;
+    const fs::path in = scratch.path() / "in";
+    fs::create_directories(in);
+    writeWave(in / "a.wav", demoPart(0, 5));
+    fs::create_hard_link(in / "a.wav", in / "b-hard.wav");
+    fs::create_symlink(in / "a.wav", in / "c-symbolic.wav");
+    ASSERT_EQ(::mkfifo((in / "d-pipe.wav").c_str(), 0644), 0);
+    const Finished run =
+        runToEnd({"scan", "--out", scratch / "out", in.string()}, scratch / "stdout.txt");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto files = readTable(fileText(scratch.path() / "out/files.csv"), ',');
+    const std::string sameFile = "same file as " + (in / "a.wav").string();
+    const std::vector<std::vector<std::string>> expected = {
+        {"a.wav", "ok", ""},
+        {"b-hard.wav", "skipped", sameFile},
+        {"c-symbolic.wav", "skipped", sameFile},
+        {"d-pipe.wav", "skipped", "not a regular file"}};
+    ASSERT_EQ(files.size(), expected.size() + 1);
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+        EXPECT_EQ((std::vector<std::string>{files[k + 1][0], files[k + 1][1], files[k + 1][8]}),
+                  expected[k]);
+    }
+}
+
+// A folder whose path is too long to open is an error named on the error stream, and the
+// rest of the archive is still analysed.
+TEST(ScanOfADeepFolder, NamesAPathLongerThanPathMaxAndExitsTwo) {
+    const ScratchDirectory scratch;
+    const fs::path in = scratch.path() / "in";
+    fs::create_directories(in);
+    writeWave(in / "a.wav", demoPart(0, 5));
+    const std::string level(200, 'd');
+    int folder = ::open(in.c_str(), O_DIRECTORY);
+    for (std::size_t length = in.string().size(); length <= PATH_MAX; length += level.size() + 1) {
+        ASSERT_EQ(::mkdirat(folder, level.c_str(), 0755), 0);
+        const int deeper = ::openat(folder, level.c_str(), O_DIRECTORY);
+        ::close(folder);
+        folder = deeper;
+    }
+    ::close(::openat(folder, "x.wav", O_CREAT | O_WRONLY, 0644));
+    ::close(folder);
+    const Finished run =
+        runToEnd({"scan", "--out", scratch / "out", in.string()}, scratch / "stdout.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("brakmoor7 scan: " + (in / level / level).string()), std::string::npos);
+    EXPECT_NE(run.err.find(": File name too long\n"), std::string::npos) << run.err;
+    EXPECT_NE(fileText(scratch.path() / "out/files.csv").find("\na.wav,ok,"), std::string::npos);
+    // Deeper than the scratch folder's own removal reaches.
+    EXPECT_EQ(std::system(("rm -rf '" + (in / level).string() + "'").c_str()), 0);
+}
+
+// Two scans writing into one folder would spoil each other's clips and journal: a second
+// one refuses at once, naming the holder, while the shards of one scan share the folder.
+TEST(ScanOfAFolderInUse, RefusesASecondScanNamingItsHolderButLetsShardsShareIt) {
+    const ScratchDirectory scratch;
+    writeTwoHoursOfSilence(scratch.path() / "in/a-long.wav");
+    writeWave(scratch / "in/b.wav", demoPart(0, 5));
+    const std::string out = scratch / "out";
+    const auto scanInto = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), "scan");
+        options.insert(options.end(), {"--out", out, scratch / "in"});
+        return options;
+    };
+    for (const bool sharded : {false, true}) {
+        // Stopped once it names itself in the lock file, it holds the lock while the test runs.
+        Child holder(scanInto(sharded ? std::vector<std::string>{"--shard", "1/2"}
+                                      : std::vector<std::string>{}));
+        const std::string holderLine = "\n" + std::to_string(holder.pid()) + " ";
+        const auto holds = [&] { return ("\n" + fileText(out + "/scan.lock")).find(holderLine); };
+        for (int wait = 0; wait < 6000 && holds() == std::string::npos; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        holder.signal(SIGSTOP);
+        const Finished plain = runToEnd(scanInto({}), scratch / "stdout.txt");
+        EXPECT_EQ(plain.status, 1);
+        EXPECT_EQ(plain.err.rfind("brakmoor7 scan: output folder \"" + out +
+                                      "\" is in use by another scan (process " +
+                                      std::to_string(holder.pid()) + " on ",
+                                  0),
+                  0U)
+            << plain.err;
+        const Finished otherShard = runToEnd(scanInto({"--shard", "2/2"}), scratch / "stdout.txt");
+        EXPECT_EQ(otherShard.status, sharded ? 0 : 1) << otherShard.err;
+        holder.signal(SIGKILL);
+        holder.wait();
+    }
+    // The lock file that the killed scans left keeps out nobody, and the next one removes it.
+    EXPECT_EQ(runToEnd(scanInto({"--shard", "2/2"}), scratch / "stdout.txt").status, 0);
+    EXPECT_FALSE(fs::exists(out + "/scan.lock"));
 }
 
 TEST(ScanOfALongRecording, StreamsTwoHoursInFlatMemory) {
@@ -435,20 +602,8 @@ TEST(ScanOfALongRecording, StreamsTwoHoursInFlatMemory) {
     GTEST_SKIP() << "the sanitizers' own memory hides the scan's";
 #endif
     const ScratchDirectory scratch;
-    // Two hours of silence as a sparse file: the header of a 16-bit mono file at the
-    // model's rate, then zeros the file system need not store.
     const fs::path recording = scratch.path() / "in/two-hours.wav";
-    fs::create_directories(recording.parent_path());
-    writeWave(recording, std::vector<std::int16_t>(2, 0));
-    const std::uintmax_t samples = 2ULL * 3600 * kRate;
-    std::string header = fileText(recording).substr(0, 44);
-    const auto put32 = [&](std::size_t at, std::uint32_t value) {
-        for (int b = 0; b < 4; ++b) header[at + b] = static_cast<char>(value >> (8 * b));
-    };
-    put32(4, static_cast<std::uint32_t>(36 + 2 * samples));
-    put32(40, static_cast<std::uint32_t>(2 * samples));
-    writeText(recording, header);
-    fs::resize_file(recording, 44 + 2 * samples);
+    writeTwoHoursOfSilence(recording);
     const Finished run = runToEnd(
         {"scan", "--quiet", "--out", scratch / "out", recording.parent_path()}, scratch / "stdout");
     ASSERT_EQ(run.status, 0) << run.err;

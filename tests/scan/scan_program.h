@@ -38,7 +38,8 @@ public:
             close(fds[0]);
             close(fds[1]);
             std::vector<char*> argv{const_cast<char*>(BM7_PROGRAM)};
-            for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+            for (const std::string& argument : arguments)
+                argv.push_back(const_cast<char*>(argument.c_str()));
             argv.push_back(nullptr);
             execv(BM7_PROGRAM, argv.data());
             _exit(127);
@@ -64,6 +65,7 @@ public:
         return !line.empty();
     }
     void signal(int number) { kill(pid_, number); }
+    pid_t pid() const { return pid_; }
     // Waits for the end; the exit status, or 128 + the signal that ended it.
     int wait() {
         int raw = 0;
@@ -89,8 +91,7 @@ inline std::string fileText(const std::filesystem::path& path) {
 }
 
 // Runs the program to its end; its standard output passes through `outputFile`.
-inline Finished runToEnd(const std::vector<std::string>& arguments,
-                         const std::string& outputFile) {
+inline Finished runToEnd(const std::vector<std::string>& arguments, const std::string& outputFile) {
     Child child(arguments, outputFile);
     Finished finished;
     std::string line;

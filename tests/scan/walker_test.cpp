@@ -27,8 +27,8 @@ std::vector<std::string> relativesOf(const WalkReport& report) {
 }
 
 TEST(RecordingNames, AreKeptByTheirExtensionInAnyCase) {
-    for (const char* name : {"a.wav", "B.WAV", "c.Flac", "d.ogg", "e.oga", "f.aif", "g.AIFF", "h.au",
-                             "i.w64", "j.rf64", "k.caf", "l.mp3", "m.n.wav"}) {
+    for (const char* name : {"a.wav", "B.WAV", "c.Flac", "d.ogg", "e.oga", "f.aif", "g.AIFF",
+                             "h.au", "i.w64", "j.rf64", "k.caf", "l.mp3", "m.n.wav"}) {
         EXPECT_TRUE(isRecordingName(name)) << name;
     }
     for (const char* name : {"notes.txt", "wav", "a.wav.bak", "a.wave", "a.", ".wav", "a.mp"}) {
@@ -66,8 +66,7 @@ TEST(Arguments, KeepTheirOrderSoTwoRecordersFoldersStayApart) {
     touch(scratch.path() / "recorder2/0001.wav");
     touch(scratch.path() / "recorder2/0002.wav");
     touch(scratch.path() / "recorder1/0001.wav");
-    const WalkReport report =
-        findRecordings({scratch / "recorder2", scratch / "recorder1"});
+    const WalkReport report = findRecordings({scratch / "recorder2", scratch / "recorder1"});
     ASSERT_EQ(report.recordings.size(), 3u);
     EXPECT_EQ(report.recordings[0].path, scratch / "recorder2/0001.wav");
     EXPECT_EQ(report.recordings[1].path, scratch / "recorder2/0002.wav");
@@ -94,6 +93,28 @@ TEST(Arguments, AFileReachedTwiceIsListedOnceWhereFirstFound) {
     std::vector<std::string> paths;
     for (const auto& recording : report.recordings) paths.push_back(recording.path);
     EXPECT_EQ(paths, (std::vector<std::string>{scratch / "all/site/a.wav", scratch / "all/b.wav"}));
+}
+
+std::vector<std::string> tableNamesOf(const WalkReport& report) {
+    std::vector<std::string> names;
+    for (const auto& recording : report.recordings) names.push_back(recording.file);
+    return names;
+}
+
+TEST(TableNames, AreBelowTheOnePathOrBelowTheDeepestFolderHoldingSeveral) {
+    testing::ScratchDirectory scratch;
+    touch(scratch.path() / "dup/siteA/rec.wav");
+    touch(scratch.path() / "dup/siteB/deep/rec.wav");
+    touch(scratch.path() / "dup/x.wav");
+    EXPECT_EQ(tableNamesOf(findRecordings({scratch / "dup/siteA/"})),
+              std::vector<std::string>{"rec.wav"});
+    EXPECT_EQ(tableNamesOf(findRecordings({scratch / "dup/siteA/", scratch / "dup/./siteB"})),
+              (std::vector<std::string>{"siteA/rec.wav", "siteB/deep/rec.wav"}));
+    EXPECT_EQ(tableNamesOf(findRecordings({scratch / "dup/siteB/deep", scratch / "dup/x.wav"})),
+              (std::vector<std::string>{"siteB/deep/rec.wav", "x.wav"}));
+    EXPECT_EQ(
+        tableNamesOf(findRecordings({scratch / "dup/siteA", scratch / "dup"})),
+        (std::vector<std::string>{"dup/siteA/rec.wav", "dup/siteB/deep/rec.wav", "dup/x.wav"}));
 }
 
 TEST(Arguments, MissingOnesAreReportedAndTheOthersStillWalked) {

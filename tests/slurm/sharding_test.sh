@@ -77,7 +77,7 @@ assemble_and_compare side-by-side
 "$program" scan --quiet --out killed --jobs 1 --shard "1/$shards" archive >>scans.log 2>&1 &
 shard_pids=$!
 waited=0
-until [ -n "$(find killed -type f 2>/dev/null)" ]; do
+until [ -n "$(find killed/journal -name '*.entry' 2>/dev/null)" ]; do
     kill -0 "$shard_pids" 2>/dev/null || fail "the first shard ended before it was killed"
     waited=$((waited + 1))
     [ "$waited" -le 600 ] || fail "the first shard wrote nothing within a minute"
