@@ -191,7 +191,9 @@ private:
             if (!analyseOne(item.index, result)) return;  // stopped part-way: nothing kept
             if (media) makeMedia(item.index, result, *media);
             std::string problem;
-            if (!journal_.record(item.key, result, problem)) {
+            if (result.redoNextRun) {
+                journal_.forget(item.key);
+            } else if (!journal_.record(item.key, result, problem)) {
                 progress_.problem("cannot record " + result.beginPath +
                                   " in the resume journal: " + problem);
             }
@@ -218,6 +220,8 @@ private:
         settings.channel = options_.channel;
         settings.clipFormat = options_.clipFormat;
         settings.prefix = options_.prefix;
+        settings.minFreeBytes = options_.minFreeBytes;
+        settings.minFreePercent = options_.minFreePercent;
         settings.zone = &zone_;
         settings.stampZone = options_.localStamp ? &zone_ : nullptr;
         try {
