@@ -62,6 +62,12 @@ private:
     const TimeZone* stampZone_;
 };
 
+// Both notes of a message cell, the weightier first.
+std::string joined(const std::string& first, const std::string& second) {
+    if (first.empty() || second.empty()) return first + second;
+    return first + "; " + second;
+}
+
 // Opens the recording to learn its format and start time. False, with the status and
 // message set, when it cannot be analysed.
 bool describe(const FoundRecording& recording, const AnalysisSettings& settings,
@@ -85,7 +91,7 @@ bool describe(const FoundRecording& recording, const AnalysisSettings& settings,
     result.timeSource = std::string(timeSourceName(start.source));
     if (opened) return true;
     result.status = unsuitable ? FileStatus::skipped : FileStatus::error;
-    result.message = problem;
+    result.message = joined(problem, start.ignored);
     if (unsuitable && result.sampleRate > 0) {
         result.durationSeconds = static_cast<double>(reader.fileFrames()) / result.sampleRate;
     }
@@ -168,15 +174,17 @@ void tidyClipFolder(const std::string& folder, bool cancelled) {
 }
 
 // The verdict on a finished run: the model's failure, else clips that found no room (an
-// error that may pass, so the next run redoes it), else the reader's warning.
+// error that may pass, so the next run redoes it), else the reader's warning; then any
+// start time that was ignored.
 void judgeRun(const std::string& failure, const std::string& clipProblem,
-              const std::string& warning, FileResult& result) {
+              const std::string& warning, const RecordingStart& start, FileResult& result) {
     result.message = warning;
     if (!failure.empty() || !clipProblem.empty()) {
         result.status = FileStatus::error;
         result.message = failure.empty() ? clipProblem : failure;
         result.redoNextRun = failure.empty();
     }
+    result.message = joined(result.message, start.ignored);
 }
 
 }  // namespace
@@ -206,7 +214,7 @@ bool analyseRecording(const FoundRecording& recording, const AnalysisSettings& s
     const std::string clipProblem = settings.clipFolder.empty()
                                         ? std::string()
                                         : missingClips(collector.runs, model.fileGuard());
-    judgeRun(failure, clipProblem, capture.reader().warning(), result);
+    judgeRun(failure, clipProblem, capture.reader().warning(), start, result);
     for (const RunCollector::Run& run : collector.runs) {
         result.detections.push_back(rowOf(run, result, start, zone, settings));
     }

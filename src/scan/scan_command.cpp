@@ -18,6 +18,7 @@
 
 #include "driver/command_line.h"
 #include "driver/run.h"
+#include "files/csv.h"
 #include "files/text_param.h"
 #include "scan/journal.h"
 #include "scan/recording_analysis.h"
@@ -80,6 +81,7 @@ int usageError(const std::string& problem) {
 }
 
 // Each recording's clip folder below clips/: its relative path without the extension,
+// escaped as the tables escape it, so that the `clip` column names the very folder;
 // with its PATH's place in the arguments kept apart only when two recordings would
 // otherwise share a folder (a.wav beside a.flac, the same name under two PATHs): later
 // ones in scan order then get "_2", "_3", ...
@@ -87,8 +89,9 @@ std::vector<std::string> clipFolders(const std::vector<FoundRecording>& recordin
     std::vector<std::string> folders;
     std::set<std::string> taken;
     for (const FoundRecording& recording : recordings) {
-        const std::string stem = (fs::path("clips") / fs::path(recording.relative).replace_extension())
-                                     .generic_string();
+        const std::string stem =
+            (fs::path("clips") / fs::path(utf8Escaped(recording.relative)).replace_extension())
+                .generic_string();
         std::string folder = stem;
         for (int copy = 2; !taken.insert(folder).second; ++copy) {
             folder = stem + "_" + std::to_string(copy);

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "driver/command_line.h"
+#include "files/csv.h"
 #include "files/file_settings.h"
 
 namespace bm7::scan {
@@ -77,8 +78,10 @@ bool apply(const std::string& name, const std::string& value, ScanOptions& optio
         }
         options.clipFormatName = value;
     } else if (name == "prefix") {
-        if (value.size() > kLongestPrefix || value.find('/') != std::string::npos) {
-            return bad("at most 64 characters, without /");
+        // The tables escape what is not UTF-8, and would then name no clip.
+        if (value.size() > kLongestPrefix || value.find('/') != std::string::npos ||
+            utf8Escaped(value) != value) {
+            return bad("at most 64 characters of UTF-8, without /");
         }
         options.prefix = value;
     } else if (name == "min-free") {

@@ -385,6 +385,7 @@ TEST(ScanCommandLine, RefusesWhatCannotRunWithStatusOneAndHelpsWithEveryOption) 
         {"scan", "--shard", "3/2", "."},
         {"scan", "--stamp", "stream", "."},
         {"scan", "--min-free", "lots", "."},
+        {"scan", "--prefix", "Zaun\xe4mmer", "."},  // Latin-1, not UTF-8
         {"scan", "--time-zone", "Mars/Olympus_Mons", "."},
         {"scan", "--out", scratch / "out", scratch / "nowhere", scratch / "nothing"},
     };
@@ -436,6 +437,26 @@ TEST(ScanOfAFolderHoldingItsOutput, NeverTakesItsOwnClipsForRecordings) {
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(fileText(scratch.path() / "out/files.csv"), files);
     EXPECT_EQ(std::count(files.begin(), files.end(), '\n'), 2);
+}
+
+// A name from an old card, in Latin-1: R and pandas read the tables, and every path a
+// program opens still leads to its file.
+TEST(ScanOfANameThatIsNotUtf8, EscapesItInTheTablesButNotInThePathsProgramsOpen) {
+    const ScratchDirectory scratch;
+    const std::string recording = scratch / "in/caf\xe9_20260512_043000.wav";
+    fs::create_directories(scratch.path() / "in");
+    writeWave(recording, demo());
+    const fs::path out = scratch.path() / "out";
+    ASSERT_EQ(
+        runToEnd({"scan", "--clips", "--out", out, scratch / "in"}, scratch / "stdout.txt").status,
+        0);
+    const auto rows = readTable(fileText(out / "detections.csv"), ',');
+    ASSERT_EQ(rows.size(), 6U);
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        EXPECT_EQ(rows[r][0], "caf\\xE9_20260512_043000.wav");
+        EXPECT_TRUE(fs::exists(out / rows[r][6])) << rows[r][6];
+    }
+    EXPECT_EQ(readTable(fileText(out / "detections.selections.txt"), '\t')[1][8], recording);
 }
 
 // The clips of two recordings need about 500 kB; 300 kB hold the tables and some clips.
