@@ -490,6 +490,16 @@ TEST(ScanOfAFullDisk, FailsTheRecordingsWhoseClipsFoundNoRoomAndARerunMakesThem)
     const Finished rerun = scanInto(out);
     EXPECT_EQ(rerun.status, 0) << rerun.err;
     EXPECT_TRUE(outputsOf(out) == outputsOf(reference));
+
+    // A forced run that saves no clip must not leave the earlier results to stand in for
+    // its own: their clips are gone.
+    const Finished refused =
+        runToEnd({"scan", "--force", "--clips", "--min-free", "100%", "--out", out, scratch / "in"},
+                 scratch / "stdout.txt");
+    EXPECT_EQ(refused.status, 2) << refused.err;
+    EXPECT_NE(refused.err.find("5 of 5 clips not saved: only "), std::string::npos) << refused.err;
+    EXPECT_EQ(scanInto(out).status, 0);
+    EXPECT_TRUE(outputsOf(out) == outputsOf(reference));
 }
 
 TEST(ScanOfALongRecording, StreamsTwoHoursInFlatMemory) {
