@@ -428,9 +428,9 @@ TEST(ScanStoppedMidRecording, KeepsNothingOfItAndAResumeGivesTheUndisturbedOutpu
     fs::create_directories(scratch.path() / "in");
     writeWave(scratch / "in/a.wav", demoPart(0, 15));
     const std::vector<std::int16_t> once = demo();
-    std::vector<std::int16_t> ten;
-    for (int k = 0; k < 10; ++k) ten.insert(ten.end(), once.begin(), once.end());
-    writeWave(scratch / "in/long.wav", ten);
+    std::vector<std::int16_t> five;
+    for (int k = 0; k < 5; ++k) five.insert(five.end(), once.begin(), once.end());
+    writeWave(scratch / "in/long.wav", five);
     const auto arguments = [&](const fs::path& out) {
         return std::vector<std::string>{"scan",  "--jobs", "1",           "--clips",
                                         "--out", out,      scratch / "in"};
