@@ -122,7 +122,11 @@ bool AudioFileReader::open(const std::string& path, int channel, double sampleRa
                           " channel(s), so it has no channel " + std::to_string(channel),
                       problem);
     }
-    announcedFrames_ = std::max<std::int64_t>(info.frames, announcedFrames(file_, info.frames));
+    // An MP3's frame count is the library's estimate from its bit rate, not a promise of
+    // a header: falling short of it is no sign of a cut file.
+    const bool estimated = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
+    announcedFrames_ =
+        estimated ? 0 : std::max<std::int64_t>(info.frames, announcedFrames(file_, info.frames));
     channelIndex_ = channel > 0 ? channel - 1 : 0;
     // Mono 16-bit samples at the chosen rate need no conversion: the float round trip
     // would give back exactly the stored values.

@@ -60,6 +60,7 @@ void FileGuard::clipRefused(const std::string& folder, int error) {
 void FileGuard::clipSaved(const std::string& folder) {
     if (!refusing_) return;
     refusing_ = false;
+    if (warnings_ == nullptr) return;
     std::fprintf(warnings_, "%s: %s free in %s: saving clips again\n", kModelName,
                  sizeText(freeSpaceOf(folder).available).c_str(), folder.c_str());
     reportRefusals();
@@ -68,9 +69,11 @@ void FileGuard::clipSaved(const std::string& folder) {
 void FileGuard::refuse(const std::string& folder, const std::string& why) {
     ++refusedSinceReport_;
     lastFolder_ = folder;
+    lastRefusal_ = why;
     if (refusing_) return;
     // The first refusal is said at once; later ones are counted into the hourly line.
     refusing_ = true;
+    if (warnings_ == nullptr) return;
     std::fprintf(warnings_,
                  "%s: warning: %s: clips are not saved until space returns; detection goes on\n",
                  kModelName, why.c_str());
@@ -79,6 +82,10 @@ void FileGuard::refuse(const std::string& folder, const std::string& why) {
 
 void FileGuard::reportRefusals() {
     if (refusedSinceReport_ == 0) return;
+    if (warnings_ == nullptr) {
+        refusedSinceReport_ = 0;
+        return;
+    }
     std::fprintf(warnings_, "%s: warning: %ld clip%s not saved for lack of space; %s free in %s\n",
                  kModelName, refusedSinceReport_, refusedSinceReport_ == 1 ? " was" : "s were",
                  sizeText(freeSpaceOf(lastFolder_).available).c_str(), lastFolder_.c_str());
@@ -90,6 +97,7 @@ void FileGuard::keepLogLine(const std::string& line, const std::string& logFile,
                             const std::string& reason) {
     keptLogLines_ += line;
     ++keptLineCount_;
+    if (warnings_ == nullptr) return;
     std::fprintf(warnings_,
                  "%s: warning: cannot append to the level log %s: %s; %d line%s kept to be "
                  "written at the next hour\n",
@@ -100,9 +108,11 @@ void FileGuard::keepLogLine(const std::string& line, const std::string& logFile,
 
 void FileGuard::keptLogLinesWritten(const std::string& logFile) {
     if (keptLineCount_ == 0) return;
-    std::fprintf(warnings_, "%s: the level log %s has its %d kept line%s now\n", kModelName,
-                 logFile.c_str(), keptLineCount_, keptLineCount_ == 1 ? "" : "s");
-    std::fflush(warnings_);
+    if (warnings_ != nullptr) {
+        std::fprintf(warnings_, "%s: the level log %s has its %d kept line%s now\n", kModelName,
+                     logFile.c_str(), keptLineCount_, keptLineCount_ == 1 ? "" : "s");
+        std::fflush(warnings_);
+    }
     keptLogLines_.clear();
     keptLineCount_ = 0;
 }

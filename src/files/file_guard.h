@@ -3,7 +3,9 @@
 // they can be written, says so on the warning stream at most once an hour, and holds the
 // second line of a failure message for the error status. One per model: the Clip & Save
 // and To Log File blocks reach it through their first pointer work slot and run as
-// plain blocks without it. Used from the model's thread only.
+// plain blocks without it. Used from the model's thread only. A guard without a warning
+// stream says nothing, for a run without a level log whose program reports refused
+// clips itself (lastRefusal).
 #pragma once
 
 #include <cstdint>
@@ -33,7 +35,7 @@ bool isSpaceError(int error);
 class FileGuard {
 public:
     // Clips need more than the larger of `minFreeBytes` and `minFreePercent` % of the
-    // file system free.
+    // file system free. `warnings` may be null.
     FileGuard(std::uint64_t minFreeBytes, double minFreePercent, std::FILE* warnings);
 
     // Whether a clip may be written in `folder` now; a refusal is counted.
@@ -42,6 +44,9 @@ public:
     void clipRefused(const std::string& folder, int error);
     // A clip was saved: after refusals, says that saving goes on again.
     void clipSaved(const std::string& folder);
+    // Why the last clip was refused ("out/clips is full (No space left on device)"), or
+    // empty when none was.
+    const std::string& lastRefusal() const { return lastRefusal_; }
 
     // Level-log lines that found no room, oldest first, to be written before the next.
     const std::string& keptLogLines() const { return keptLogLines_; }
@@ -72,6 +77,7 @@ private:
     long refusedSinceReport_ = 0;
     bool refusing_ = false;
     std::string lastFolder_;
+    std::string lastRefusal_;
     std::string keptLogLines_;
     int keptLineCount_ = 0;
     char message_[2048] = {};

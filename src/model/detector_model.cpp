@@ -179,7 +179,8 @@ void sumBranches(const std::array<FilterSignals, kBranchCount>& bank,
 DetectorModel::DetectorModel(ModelSettings settings)
     : settings_(std::move(settings)),
       spectra_(buildStoredSpectra()),
-      fileGuard_(settings_.files.minFreeBytes, settings_.files.minFreePercent, stderr) {}
+      fileGuard_(settings_.files.minFreeBytes, settings_.files.minFreePercent,
+                 settings_.fileWarnings) {}
 
 DetectorModel::~DetectorModel() = default;
 

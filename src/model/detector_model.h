@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ namespace bm7::detector {
 // What a user may choose on the command line; everything else is fixed.
 struct ModelSettings {
     FileSettings files;
+    // Where the file guard warns of clips refused for space; null: nowhere, for a program
+    // that reports them itself (a run without a level log only).
+    std::FILE* fileWarnings = stderr;
 };
 
 // Positions of the children in registration order; the model calls them by position.
@@ -161,6 +165,7 @@ public:
     void setDetectionListener(DetectionListener* listener);
 
     BlockRecord& root() { return root_; }
+    const FileGuard& fileGuard() const { return fileGuard_; }
     BlockRecord& child(int index) { return *children_[static_cast<std::size_t>(index)]; }
     const Signals& signals() const { return signals_; }
     std::size_t signalAreaSize() const { return signalArea_.size(); }

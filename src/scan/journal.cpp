@@ -93,6 +93,11 @@ bool Journal::record(const RecordingKey& key, const FileResult& result, std::str
     return writeFileAtomically(entryPath(key.path), journalEntryText(key, result), problem);
 }
 
+void Journal::forget(const RecordingKey& key) {
+    if (folder_.empty()) return;
+    ::unlink(entryPath(key.path).c_str());
+}
+
 std::string Journal::entryPath(const std::string& recordingPath) const {
     return (fs::path(folder_) / journalEntryName(recordingPath)).string();
 }

@@ -38,6 +38,10 @@ public:
     // than writing elsewhere, on a journal that was not opened.
     bool record(const RecordingKey& key, const FileResult& result, std::string& problem);
 
+    // Removes the recording's entry, so that an earlier finished result of it cannot
+    // stand in for one that must be redone.
+    void forget(const RecordingKey& key);
+
     const std::string& folder() const { return folder_; }
 
 private:

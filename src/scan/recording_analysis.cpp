@@ -62,6 +62,12 @@ private:
     const TimeZone* stampZone_;
 };
 
+// Both notes of a message cell, the weightier first.
+std::string joined(const std::string& first, const std::string& second) {
+    if (first.empty() || second.empty()) return first + second;
+    return first + "; " + second;
+}
+
 // Opens the recording to learn its format and start time. False, with the status and
 // message set, when it cannot be analysed.
 bool describe(const FoundRecording& recording, const AnalysisSettings& settings,
@@ -85,7 +91,7 @@ bool describe(const FoundRecording& recording, const AnalysisSettings& settings,
     result.timeSource = std::string(timeSourceName(start.source));
     if (opened) return true;
     result.status = unsuitable ? FileStatus::skipped : FileStatus::error;
-    result.message = problem;
+    result.message = joined(problem, start.ignored);
     if (unsuitable && result.sampleRate > 0) {
         result.durationSeconds = static_cast<double>(reader.fileFrames()) / result.sampleRate;
     }
@@ -100,6 +106,10 @@ detector::ModelSettings modelSettings(const AnalysisSettings& settings) {
     model.files.stopFile.clear();
     model.files.clipFormat = settings.clipFormat;
     model.files.clipPrefix = settings.prefix;
+    model.files.minFreeBytes = settings.minFreeBytes;
+    model.files.minFreePercent = settings.minFreePercent;
+    // A refused clip is told in the recording's row, not once per model on the error stream.
+    model.fileWarnings = nullptr;
     return model;
 }
 
@@ -145,6 +155,39 @@ DetectionResult rowOf(const RunCollector::Run& run, const FileResult& file,
     return row;
 }
 
+// "3 of 5 clips not saved: <why>" when clips were due and some were not saved.
+std::string missingClips(const std::vector<RunCollector::Run>& runs, const FileGuard& guard) {
+    const auto missing =
+        std::count_if(runs.begin(), runs.end(), [](const auto& run) { return run.clip.empty(); });
+    if (missing == 0) return {};
+    const std::string why = guard.lastRefusal().empty() ? "no reason given" : guard.lastRefusal();
+    return std::to_string(missing) + " of " + std::to_string(runs.size()) +
+           " clips not saved: " + why;
+}
+
+// Removes the recording's clip folder when it holds no clip; a cancelled analysis has no
+// rows, so its clips go with it.
+void tidyClipFolder(const std::string& folder, bool cancelled) {
+    if (folder.empty()) return;
+    std::error_code notEmpty;
+    if (cancelled) std::filesystem::remove_all(folder, notEmpty);
+    std::filesystem::remove(folder, notEmpty);
+}
+
+// The verdict on a finished run: the model's failure, else clips that found no room (an
+// error that may pass, so the next run redoes it), else the reader's warning; then any
+// start time that was ignored.
+void judgeRun(const std::string& failure, const std::string& clipProblem,
+              const std::string& warning, const RecordingStart& start, FileResult& result) {
+    result.message = warning;
+    if (!failure.empty() || !clipProblem.empty()) {
+        result.status = FileStatus::error;
+        result.message = failure.empty() ? clipProblem : failure;
+        result.redoNextRun = failure.empty();
+    }
+    result.message = joined(result.message, start.ignored);
+}
+
 }  // namespace
 
 bool analyseRecording(const FoundRecording& recording, const AnalysisSettings& settings,
@@ -164,19 +207,15 @@ bool analyseRecording(const FoundRecording& recording, const AnalysisSettings& s
     model.setCaptureLayer(&capture);
     model.setDetectionListener(&collector);
     const std::string failure = stepToEnd(model, cancel);
+    tidyClipFolder(settings.clipFolder, cancel.load());
     if (cancel.load()) return false;
-    if (!settings.clipFolder.empty()) {
-        std::error_code notEmpty;  // a folder with clips stays
-        std::filesystem::remove(settings.clipFolder, notEmpty);
-    }
 
     result.durationSeconds =
         static_cast<double>(capture.reader().framesRead()) / capture.reader().fileSampleRate();
-    result.message = capture.reader().warning();
-    if (!failure.empty()) {
-        result.status = FileStatus::error;
-        result.message = failure;
-    }
+    const std::string clipProblem = settings.clipFolder.empty()
+                                        ? std::string()
+                                        : missingClips(collector.runs, model.fileGuard());
+    judgeRun(failure, clipProblem, capture.reader().warning(), start, result);
     for (const RunCollector::Run& run : collector.runs) {
         result.detections.push_back(rowOf(run, result, start, zone, settings));
     }

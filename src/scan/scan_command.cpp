@@ -19,6 +19,7 @@
 
 #include "driver/command_line.h"
 #include "driver/run.h"
+#include "files/csv.h"
 #include "files/text_param.h"
 #include "scan/journal.h"
 #include "scan/output_lock.h"
@@ -83,6 +84,7 @@ int usageError(const std::string& problem) {
 }
 
 // Each recording's clip folder below clips/: its relative path without the extension,
+// escaped as the tables escape it, so that the `clip` column names the very folder;
 // with its PATH's place in the arguments kept apart only when two recordings would
 // otherwise share a folder (a.wav beside a.flac, the same name under two PATHs): later
 // ones in scan order then get "_2", "_3", ...
@@ -90,9 +92,9 @@ std::vector<std::string> clipFolders(const std::vector<FoundRecording>& recordin
     std::vector<std::string> folders;
     std::set<std::string> taken;
     for (const FoundRecording& recording : recordings) {
-        const std::string stem =
-            (fs::path(kClipsFolderName) / fs::path(recording.relative).replace_extension())
-                .generic_string();
+        const std::string stem = (fs::path(kClipsFolderName) /
+                                  fs::path(utf8Escaped(recording.relative)).replace_extension())
+                                     .generic_string();
         std::string folder = stem;
         for (int copy = 2; !taken.insert(folder).second; ++copy) {
             folder = stem + "_" + std::to_string(copy);
@@ -205,7 +207,9 @@ private:
             if (!analyseOne(item.index, result)) return;  // stopped part-way: nothing kept
             if (media) makeMedia(item.index, result, *media);
             std::string problem;
-            if (!journal_.record(item.key, result, problem)) {
+            if (result.redoNextRun) {
+                journal_.forget(item.key);
+            } else if (!journal_.record(item.key, result, problem)) {
                 progress_.problem("cannot record " + result.beginPath +
                                   " in the resume journal: " + problem);
             }
@@ -234,6 +238,8 @@ private:
         settings.channel = options_.channel;
         settings.clipFormat = options_.clipFormat;
         settings.prefix = options_.prefix;
+        settings.minFreeBytes = options_.minFreeBytes;
+        settings.minFreePercent = options_.minFreePercent;
         settings.zone = &zone_;
         settings.stampZone = options_.localStamp ? &zone_ : nullptr;
         try {

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "driver/command_line.h"
+#include "files/csv.h"
 #include "files/file_settings.h"
 
 namespace bm7::scan {
@@ -24,6 +25,9 @@ constexpr OptionSpec kScanOptions[] = {
      "clip file format: wav, mac, nmx, txt, txt16, flt, bin or aif\n"
      "(default wav)"},
     {"prefix", "TEXT", "start of each clip's name (default Dick)"},
+    {"min-free", "SIZE",
+     "save clips only while their disk has more than SIZE free: bytes\n"
+     "with k, M or G, or a percentage such as 1% (default: until full)"},
     {"stamp", "MODE",
      "clip names carry the recording's date-time in utc or local\n"
      "(--time-zone) time (default utc)"},
@@ -74,10 +78,16 @@ bool apply(const std::string& name, const std::string& value, ScanOptions& optio
         }
         options.clipFormatName = value;
     } else if (name == "prefix") {
-        if (value.size() > kLongestPrefix || value.find('/') != std::string::npos) {
-            return bad("at most 64 characters, without /");
+        // The tables escape what is not UTF-8, and would then name no clip.
+        if (value.size() > kLongestPrefix || value.find('/') != std::string::npos ||
+            utf8Escaped(value) != value) {
+            return bad("at most 64 characters of UTF-8, without /");
         }
         options.prefix = value;
+    } else if (name == "min-free") {
+        if (!readMinFree(value, options.minFreeBytes, options.minFreePercent)) {
+            return bad("bytes with an optional k, M or G, or a percentage such as 1%");
+        }
     } else if (name == "stamp") {
         if (value != "utc" && value != "local") return bad("utc or local");
         options.localStamp = value == "local";

@@ -3,6 +3,7 @@
 // and the time zone exist is for the scan to find out.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ struct ScanOptions {
     std::string clipFormatName = "wav";
     int clipFormat = 1;
     std::string prefix = "Dick";
+    // --min-free: none unless given, unlike the monitor's, so a scan writes clips until
+    // the disk is full and reports those it could not save.
+    std::uint64_t minFreeBytes = 0;
+    double minFreePercent = 0.0;
     bool localStamp = false;  // clip stamps in --time-zone rather than UTC
     std::string timeZone = "UTC";
     bool force = false;

@@ -30,6 +30,9 @@ struct FileResult {
     std::string startTime;   // the recording's start, ISO 8601, or empty
     std::string timeSource;  // "guano", "comment", "name" or empty
     std::string message;     // why a file failed or was skipped, or a warning
+    // An error that may pass (clips that found no room): the recording is not journaled
+    // as finished, so the next run analyses it again.
+    bool redoNextRun = false;
     std::vector<DetectionResult> detections;
 };
 

@@ -1,5 +1,7 @@
 #include "scan/start_time.h"
 
+#include <cstdio>
+
 #include "scan/wall_clock.h"
 
 namespace bm7::scan {
@@ -8,6 +10,9 @@ namespace {
 
 // Real offsets lie within -12:00 ... +14:00; anything past this is damage, not a zone.
 constexpr int kMaxOffsetMinutes = 18 * 60;
+// Recorders that name their files postdate 1970; a year past 2100 is damage.
+constexpr int kEarliestYear = 1970;
+constexpr int kLatestYear = 2100;
 // GUANO texts are a few hundred bytes; a chunk claiming more is not read into memory.
 constexpr unsigned kMaxGuanoBytes = 1 << 20;
 
@@ -96,7 +101,7 @@ std::optional<RecordingStart> atOffset(TimeSource source, const WallClock& clock
     const auto local = localSecondsOf(clock);
     if (!local) return std::nullopt;
     const std::int64_t unixSeconds = *local - std::int64_t{offsetMinutes} * 60;
-    return RecordingStart{source, unixSeconds * 1000 + milliseconds, true, offsetMinutes};
+    return RecordingStart{source, unixSeconds * 1000 + milliseconds, true, offsetMinutes, {}};
 }
 
 std::optional<RecordingStart> inZone(TimeSource source, const WallClock& clock, int milliseconds,
@@ -104,8 +109,8 @@ std::optional<RecordingStart> inZone(TimeSource source, const WallClock& clock, 
     const auto local = localSecondsOf(clock);
     if (!local) return std::nullopt;
     const std::int64_t unixSeconds = zone.unixSecondsOfLocal(*local);
-    return RecordingStart{source, unixSeconds * 1000 + milliseconds, false,
-                          zone.offsetMinutesAt(unixSeconds)};
+    return RecordingStart{
+        source, unixSeconds * 1000 + milliseconds, false, zone.offsetMinutesAt(unixSeconds), {}};
 }
 
 std::optional<RecordingStart> parseIsoTimestamp(std::string_view text, const TimeZone& zone) {
@@ -167,7 +172,8 @@ std::optional<RecordingStart> parseHexName(std::string_view stem, const TimeZone
             return std::nullopt;
         }
     }
-    return RecordingStart{TimeSource::name, seconds * 1000, false, zone.offsetMinutesAt(seconds)};
+    return RecordingStart{
+        TimeSource::name, seconds * 1000, false, zone.offsetMinutesAt(seconds), {}};
 }
 
 std::optional<RecordingStart> parseDateTimeName(std::string_view stem, const TimeZone& zone) {
@@ -206,6 +212,24 @@ std::optional<RecordingStart> readGuanoChunk(SNDFILE* file, const TimeZone& zone
         if (auto start = parseGuanoTimestamp(text, zone)) return start;
     }
     return std::nullopt;
+}
+
+// Takes a source's start when its year is plausible; else notes why not in `ignored`.
+bool plausible(const std::optional<RecordingStart>& start, std::string& ignored) {
+    if (!start) return false;
+    const std::int64_t seconds = start->unixMilliseconds / 1000 -
+                                 (start->unixMilliseconds % 1000 < 0 ? 1 : 0) +
+                                 std::int64_t{start->offsetMinutes} * 60;
+    const int year = wallClockOf(seconds).year;
+    if (year >= kEarliestYear && year <= kLatestYear) return true;
+    if (ignored.empty()) {
+        char text[160];
+        std::snprintf(text, sizeof text, "ignored the year %04d in the %s, outside %d-%d", year,
+                      std::string(timeSourceName(start->source)).c_str(), kEarliestYear,
+                      kLatestYear);
+        ignored = text;
+    }
+    return false;
 }
 
 }  // namespace
@@ -266,18 +290,25 @@ std::optional<RecordingStart> parseFileNameTime(std::string_view baseName, const
 }
 
 RecordingStart readRecordingStart(SNDFILE* file, const std::string& path, const TimeZone& zone) {
+    RecordingStart chosen;
+    const auto unchosen = [&chosen] { return chosen.source == TimeSource::none; };
+    const auto consider = [&chosen](const std::optional<RecordingStart>& start) {
+        if (!plausible(start, chosen.ignored)) return;
+        std::string ignored = std::move(chosen.ignored);
+        chosen = *start;
+        chosen.ignored = std::move(ignored);
+    };
     if (file != nullptr) {
-        if (auto start = readGuanoChunk(file, zone)) return *start;
-        if (const char* comment = sf_get_string(file, SF_STR_COMMENT)) {
-            if (auto start = parseRecorderComment(comment)) return *start;
-        }
+        consider(readGuanoChunk(file, zone));
+        const char* comment = sf_get_string(file, SF_STR_COMMENT);
+        if (unchosen() && comment != nullptr) consider(parseRecorderComment(comment));
     }
     const std::size_t slash = path.rfind('/');
     const std::string_view baseName = slash == std::string::npos
                                           ? std::string_view(path)
                                           : std::string_view(path).substr(slash + 1);
-    if (auto start = parseFileNameTime(baseName, zone)) return *start;
-    return RecordingStart{};
+    if (unchosen()) consider(parseFileNameTime(baseName, zone));
+    return chosen;
 }
 
 }  // namespace bm7::scan

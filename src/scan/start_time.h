@@ -28,11 +28,16 @@ struct RecordingStart {
     bool fixedOffset = false;
     // The stated offset, or the zone's offset at the start.
     int offsetMinutes = 0;
+    // Why a date-time that a source gave was not taken ("ignored the year 0000 in the
+    // name, outside 1970-2100"), or empty.
+    std::string ignored;
 };
 
 // The start of an open file: its `guan` chunk's Timestamp, else its recorder comment,
 // else the base name of `path`. `file` may be null (only the name is read then). Source
-// `none` when nothing gives a valid date-time.
+// `none` when nothing gives a valid date-time. A date-time before 1970 or after 2100 is
+// damage or a clock never set, not a start: the next source is asked, and `ignored` says
+// why.
 RecordingStart readRecordingStart(SNDFILE* file, const std::string& path, const TimeZone& zone);
 
 // A GUANO metadata text's `Timestamp` field: "YYYY-MM-DDTHH:MM:SS[.fff][Z|+HH:MM]"; without

@@ -39,6 +39,9 @@ std::vector<std::string> withDateScoresAndClip(std::vector<std::string> fields,
     return fields;
 }
 
+// Sound viewers open the recording by its Begin Path, so it keeps its bytes.
+constexpr std::size_t kBeginPathColumn = 8;
+
 }  // namespace
 
 std::string_view statusName(FileStatus status) {
@@ -59,12 +62,14 @@ std::string selectionTableText(const std::vector<FileResult>& results) {
     double filesBefore = 0.0;
     for (const FileResult& file : results) {
         for (const DetectionResult& detection : file.detections) {
-            text += tabLine(withDateScoresAndClip(
-                {std::to_string(++selection), "Spectrogram 1", "1",
-                 seconds(filesBefore + detection.fileOffsetSeconds),
-                 seconds(filesBefore + detection.endOffsetSeconds), "4006.5", "5489.6",
-                 baseName(file.file), file.beginPath, seconds(detection.fileOffsetSeconds)},
-                detection));
+            text += tabLine(
+                withDateScoresAndClip(
+                    {std::to_string(++selection), "Spectrogram 1", "1",
+                     seconds(filesBefore + detection.fileOffsetSeconds),
+                     seconds(filesBefore + detection.endOffsetSeconds), "4006.5", "5489.6",
+                     baseName(file.file), file.beginPath, seconds(detection.fileOffsetSeconds)},
+                    detection),
+                {kBeginPathColumn});
         }
         filesBefore += placedDuration(file);
     }

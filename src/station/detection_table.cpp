@@ -89,10 +89,14 @@ bool DetectionTable::writeWhole(const std::string& text, std::string& problem) {
     return true;
 }
 
+// The live report opens each clip by this column, so it keeps its bytes.
+constexpr std::size_t kClipColumn = 5;
+
 std::string formatTableRow(const TableRow& row) {
     return csvLine({row.beginDateTime, fixedDecimals(row.startSeconds, 6),
                     fixedDecimals(row.durationSeconds, 6), fixedDecimals(row.songRatio, 4),
-                    fixedDecimals(row.peakLevelDb, 2), row.clip});
+                    fixedDecimals(row.peakLevelDb, 2), row.clip},
+                   {kClipColumn});
 }
 
 }  // namespace bm7::station

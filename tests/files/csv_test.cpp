@@ -27,6 +27,19 @@ TEST(TabFields, TurnTabsAndLineBreaksIntoSpacesSoTheRowStaysWhole) {
     EXPECT_EQ(tabLine({"x\ty", "", "\xc3\xa9t\xc3\xa9"}), "x y\t\t\xc3\xa9t\xc3\xa9\n");
 }
 
+TEST(TableCells, EscapeEveryByteThatIsNotUtf8ExceptInColumnsProgramsOpen) {
+    EXPECT_EQ(utf8Escaped("Zaun\xc3\xa4mmer \xe2\x82\xac \xf0\x9f\x90\xa6"),
+              "Zaun\xc3\xa4mmer \xe2\x82\xac \xf0\x9f\x90\xa6");
+    EXPECT_EQ(utf8Escaped("rec\xff.wav"), "rec\\xFF.wav");
+    EXPECT_EQ(utf8Escaped("\xc0\xaf"), "\\xC0\\xAF");                    // overlong '/'
+    EXPECT_EQ(utf8Escaped("\xed\xa0\x80"), "\\xED\\xA0\\x80");           // a surrogate
+    EXPECT_EQ(utf8Escaped("\xf4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80");  // past U+10FFFF
+    EXPECT_EQ(utf8Escaped("\xe2\x82"), "\\xE2\\x82");                    // cut short
+    EXPECT_EQ(utf8Escaped("\xe9t\xe9"), "\\xE9t\\xE9");                  // Latin-1
+    EXPECT_EQ(csvLine({"a\xff,b", "p\xff"}, {1}), "\"a\\xFF,b\",p\xff\n");
+    EXPECT_EQ(tabLine({"x\xfe", "y\xfe\t"}, {1}), "x\\xFE\ty\xfe \n");
+}
+
 TEST(FixedDecimals, RoundAsPrintfDoesAndLeaveNonFiniteNumbersEmpty) {
     EXPECT_EQ(fixedDecimals(12.5, 6), "12.500000");
     EXPECT_EQ(fixedDecimals(0.123456789, 4), "0.1235");

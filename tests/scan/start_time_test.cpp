@@ -300,5 +300,21 @@ TEST(RecordingStarts, OfNoOpenFileComeFromTheBaseNameAlone) {
     EXPECT_EQ(formatDateTime(start, 0.0, TimeZone{}), "2026-05-12T04:31:07.000Z");
 }
 
+TEST(RecordingStarts, OutsideTheYears1970To2100AreNoStartAndSayWhy) {
+    for (const char* path : {"SITE_00000101_000000.wav", "SITE_21010101_000000.wav", "FFFFFFFF.wav",
+                             "SITE_19691231_235959.wav"}) {
+        const RecordingStart start = readRecordingStart(nullptr, path, TimeZone{});
+        EXPECT_EQ(start.source, TimeSource::none) << path;
+        EXPECT_NE(start.ignored.find(" in the name, outside 1970-2100"), std::string::npos) << path;
+    }
+    EXPECT_EQ(readRecordingStart(nullptr, "SITE_00000101_000000.wav", TimeZone{}).ignored,
+              "ignored the year 0000 in the name, outside 1970-2100");
+    for (const char* path : {"SITE_21001231_235959.wav", "SITE_19700101_000000.wav"}) {
+        const RecordingStart start = readRecordingStart(nullptr, path, TimeZone{});
+        EXPECT_EQ(start.source, TimeSource::name) << path;
+        EXPECT_EQ(start.ignored, "") << path;
+    }
+}
+
 }  // namespace
 }  // namespace bm7::scan

@@ -38,6 +38,12 @@ public:
                        nullptr) == 0;
     }
 
+    // Gives it a new size, keeping what was written so far.
+    bool resize(const std::string& size) {
+        const std::string options = "size=" + size;
+        return ::mount("tmpfs", scratch_.path().c_str(), "tmpfs", MS_REMOUNT, options.c_str()) == 0;
+    }
+
     std::string operator/(const std::string& name) const { return scratch_ / name; }
     const std::filesystem::path& path() const { return scratch_.path(); }
 
