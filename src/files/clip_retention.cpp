@@ -30,20 +30,26 @@ bool take(std::string_view& text, std::string_view pattern) {
     return true;
 }
 
+void skipDigits(std::string_view& text) {
+    while (!text.empty() && std::isdigit(static_cast<unsigned char>(text.front()))) {
+        text.remove_prefix(1);
+    }
+}
+
 // "_hhh.mm.ss" with three or more hour digits.
 bool takeStreamStamp(std::string_view& text) {
     std::string_view rest = text;
     if (!take(rest, "_999")) return false;
-    while (!rest.empty() && std::isdigit(static_cast<unsigned char>(rest.front()))) {
-        rest.remove_prefix(1);
-    }
+    skipDigits(rest);
     if (!take(rest, ".99.99")) return false;
     text = rest;
     return true;
 }
 
+// "_NN" goes on with three or more digits once a hundred names of one stamp are taken.
 bool isSuffixAndExtension(std::string_view text) {
     if (!take(text, "_99")) return false;
+    skipDigits(text);
     for (int code = 1; code <= kFormatCount; ++code) {
         if (text == clipFormat(code)->extension) return true;
     }

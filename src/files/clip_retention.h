@@ -13,7 +13,7 @@
 namespace bm7 {
 
 // Whether `fileName` is exactly a clip name: `prefix`, the stamp of any stamp mode (or
-// none), the suffix "_NN" and the extension of one of the clip formats.
+// none), a suffix of two or more digits and the extension of one of the clip formats.
 bool isOwnClipName(std::string_view fileName, std::string_view prefix);
 
 // Deletes the clips in `folder` named with `prefix` that were last written more than

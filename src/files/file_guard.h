@@ -1,9 +1,10 @@
 // The guard of one run over the files it keeps. It refuses clips while the clip
-// folder's file system is short of space, keeps level-log lines that found no room until
-// they can be written, says so on the warning stream at most once an hour, and holds the
-// second line of a failure message for the error status. One per model: the Clip & Save
-// and To Log File blocks reach it through their first pointer work slot and run as
-// plain blocks without it. Used from the model's thread only.
+// folder's file system is short of space, makes a clip folder that vanished under the run
+// again, keeps level-log lines that could not be written until they can be, says so on
+// the warning stream at most once an hour, and holds the second line of a failure message
+// for the error status. One per model: the Clip & Save and To Log File blocks reach it
+// through their first pointer work slot and run as plain blocks without it. Used from
+// the model's thread only.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +44,11 @@ public:
     // A clip was saved: after refusals, says that saving goes on again.
     void clipSaved(const std::string& folder);
 
-    // Level-log lines that found no room, oldest first, to be written before the next.
+    // Makes a clip folder that was removed under the run again, with a warning; false
+    // when `folder` exists or cannot be made, which leaves the clip's failure as it was.
+    bool remakeVanishedFolder(const std::string& folder);
+
+    // Level-log lines that could not be written, oldest first, to be written before the next.
     const std::string& keptLogLines() const { return keptLogLines_; }
     void keepLogLine(const std::string& line, const std::string& logFile,
                      const std::string& reason);

@@ -26,7 +26,7 @@ void touchAt(const std::string& name, std::time_t when) {
 TEST(OwnClipNames, AreThePrefixAStampOfAnyModeTheSuffixAndAFormatsExtension) {
     for (const char* name :
          {"Dick_000.00.04_00.wav", "Dick_1234.59.59_99.aif", "Dick_2024-03-05_07.08.09_00.txt",
-          "Dick_00.flt", "Dick_001.00.00_03.nmx"}) {
+          "Dick_00.flt", "Dick_001.00.00_03.nmx", "Dick_2024-03-05_07.08.09_100.wav"}) {
         EXPECT_TRUE(isOwnClipName(name, "Dick")) << name;
     }
     for (const char* name :
