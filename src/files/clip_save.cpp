@@ -124,7 +124,7 @@ std::string writeClip(BlockRecord& block, const ClipRange& run, std::FILE* annou
         return "";
     }
     const std::string& name = stored.name;
-    if (guard != nullptr) guard->clipSaved(folder);
+    if (guard != nullptr) guard->clipSaved(folder, name);
     ClipSaveObserver* observer = observerOf(block);
     if (observer != nullptr) observer->clipSaved(streamSample(block, run.end), name.c_str());
     if (observer == nullptr || observer->announceClips()) {

@@ -59,7 +59,8 @@ void FileGuard::clipRefused(const std::string& folder, int error) {
     refuse(folder, folder + " is full (" + std::strerror(error) + ")");
 }
 
-void FileGuard::clipSaved(const std::string& folder) {
+void FileGuard::clipSaved(const std::string& folder, const std::string& name) {
+    if (retention_ != nullptr) retention_->noteOwnClip(name);
     if (!refusing_) return;
     refusing_ = false;
     std::fprintf(warnings_, "%s: %s free in %s: saving clips again\n", kModelName,

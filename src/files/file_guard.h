@@ -12,6 +12,7 @@
 #include <string>
 
 #include "driver/block.h"
+#include "files/clip_retention.h"
 
 namespace bm7 {
 
@@ -41,8 +42,10 @@ public:
     bool roomForClip(const std::string& folder);
     // A clip whose write failed with `error`, a space error; counted like a refusal.
     void clipRefused(const std::string& folder, int error);
-    // A clip was saved: after refusals, says that saving goes on again.
-    void clipSaved(const std::string& folder);
+    // The clip `name` was saved in `folder`: after refusals, says that saving goes on
+    // again, and tells the retention, when there is one, that this process wrote it.
+    void clipSaved(const std::string& folder, const std::string& name);
+    void ageSavedClipsIn(ClipRetention* retention) { retention_ = retention; }
 
     // Makes a clip folder that was removed under the run again, with a warning; false
     // when `folder` exists or cannot be made, which leaves the clip's failure as it was.
@@ -77,6 +80,7 @@ private:
     long refusedSinceReport_ = 0;
     bool refusing_ = false;
     std::string lastFolder_;
+    ClipRetention* retention_ = nullptr;
     std::string keptLogLines_;
     int keptLineCount_ = 0;
     char message_[2048] = {};
