@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <chrono>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -77,9 +76,12 @@ constexpr double kStepTolerance = 3600.0;
 class SystemClocks final : public RetentionClocks {
 public:
     std::time_t wallSeconds() const override { return std::time(nullptr); }
+    // Counts the time a suspended machine slept too, which ages its clips as the wall
+    // clock would; no setting of the time moves it.
     double monotonicSeconds() const override {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-            .count();
+        timespec now{};
+        ::clock_gettime(CLOCK_BOOTTIME, &now);
+        return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
     }
 };
 
