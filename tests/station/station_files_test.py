@@ -57,8 +57,8 @@ def secondary_files_taken_mid_run(work):
         env=dict(os.environ, BM7_TEST_CLIP_PAUSE_MS="10"), stdout=subprocess.DEVNULL,
         stderr=subprocess.PIPE, text=True)
     try:
-        if not check(wait_for(lambda: os.path.exists(log) and os.listdir(clips), 30),
-                     "the run wrote no log line and no clip"):
+        started = lambda: os.path.exists(log) and os.path.isdir(clips) and os.listdir(clips)
+        if not check(wait_for(started, 30), "the run wrote no log line and no clip"):
             return
         # A log that can no longer be opened for writing, whoever runs the test; a folder
         # that vanishes at once, so that no clip written meanwhile can keep it.
