@@ -66,7 +66,7 @@ def secondary_files_taken_mid_run(work):
         os.mkdir(log)
         os.rename(clips, clips + ".gone")
         shutil.rmtree(clips + ".gone")
-        errors = monitor.communicate(timeout=120)[1]
+        errors = monitor.communicate(timeout=300)[1]
     finally:
         if monitor.poll() is None:
             monitor.kill()
