@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -25,6 +26,22 @@ void syncFolder(const std::string& folder) {
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
+}
+
+// Only a file system that lacks the flag gets the hard link, which never replaces either.
+bool renameWithoutReplacing(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+bool renameTo(const std::string& from, const std::string& to, FinalName finalName) {
+    return finalName == FinalName::mustBeNew ? renameWithoutReplacing(from, to)
+                                             : std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace
@@ -79,7 +96,7 @@ bool AtomicFile::open(const std::string& finalPath, std::string& problem) {
     return true;
 }
 
-bool AtomicFile::commit(std::string& problem, bool written) {
+bool AtomicFile::commit(std::string& problem, bool written, FinalName finalName) {
     if (stream_ == nullptr) {
         problem = finalPath_ + ": not open";
         return false;
@@ -95,7 +112,7 @@ bool AtomicFile::commit(std::string& problem, bool written) {
         errno = writeError != 0 ? writeError : (errno != 0 ? errno : EIO);
         return fail(finalPath_, problem);
     }
-    if (std::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+    if (!renameTo(temporaryPath_, finalPath_, finalName)) {
         fail(finalPath_, problem);
         renameFailed_ = true;
         return false;

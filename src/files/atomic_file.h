@@ -23,6 +23,9 @@ std::vector<std::string> namesIn(const std::string& folder);
 // ".NAME.<unique>.part". Folder listings skip them; a start-up may remove stale ones.
 bool isTemporaryFileName(std::string_view fileName);
 
+// What the rename at a commit may do to a file already under the final name.
+enum class FinalName { mayReplace, mustBeNew };
+
 class AtomicFile {
 public:
     AtomicFile() = default;
@@ -39,8 +42,11 @@ public:
     // Flushes, syncs and closes the temporary file, then renames it to the final name
     // and syncs the folder. On failure the temporary file is removed, `problem` names
     // the file with the system's reason and error() gives the errno (ENOSPC, EDQUOT...).
-    // `written` is the caller's own verdict on its writes: false abandons the file.
-    bool commit(std::string& problem, bool written = true);
+    // `written` is the caller's own verdict on its writes: false abandons the file. With
+    // FinalName::mustBeNew a file already under the final name is left alone and the
+    // commit fails with EEXIST, whoever made that file and whenever.
+    bool commit(std::string& problem, bool written = true,
+                FinalName finalName = FinalName::mayReplace);
     // Closes and removes the temporary file; the final name is untouched.
     void abandon();
 

@@ -46,7 +46,8 @@ inline bool putLittle32(std::FILE* file, std::uint32_t value) {
 
 // Stores a clip whole or not at all: `body` writes it under a temporary name in the
 // clip's folder, and only a clip that was written, flushed and synced completely is
-// renamed to `fileName`. On failure nothing is left behind and `report`, when given,
+// renamed to `fileName`, which it never replaces: a name taken meanwhile fails the write
+// with EEXIST. On failure nothing is left behind and `report`, when given,
 // receives the file and the system's reason.
 template <typename Body>
 const char* writeClipFile(const char* fileName, ClipWriteReport* report, Body body) {
@@ -62,7 +63,7 @@ const char* writeClipFile(const char* fileName, ClipWriteReport* report, Body bo
             ::usleep(static_cast<useconds_t>(report->pauseBeforeRename) * 1000U);
         }
         // The final name is made by the rename: failing it is failing to create the clip.
-        if (!file.commit(problem, written)) {
+        if (!file.commit(problem, written, FinalName::mustBeNew)) {
             failure = file.renameFailed() ? kClipCreateError : kClipWriteError;
         }
     }

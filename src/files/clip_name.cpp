@@ -1,5 +1,7 @@
 #include "files/clip_name.h"
 
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cmath>
 #include <cstdint>
@@ -9,13 +11,10 @@ namespace bm7 {
 
 namespace {
 
-constexpr int kSuffixCount = 100;
-
-bool canOpenForReading(const std::string& name) {
-    std::FILE* file = std::fopen(name.c_str(), "rb");
-    if (file == nullptr) return false;
-    std::fclose(file);
-    return true;
+// Any entry counts, readable or not, a dangling link or a folder: none may be replaced.
+bool nameTaken(const std::string& name) {
+    struct stat status {};
+    return ::lstat(name.c_str(), &status) == 0;
 }
 
 }  // namespace
@@ -62,14 +61,12 @@ std::string clipStamp(int mode, double seconds, std::time_t now) {
 }
 
 std::string freeClipName(const std::string& stem, const char* extension) {
-    std::string name;
-    for (int suffix = 0; suffix < kSuffixCount; ++suffix) {
-        char digits[8];
+    for (int suffix = 0;; ++suffix) {
+        char digits[16];
         std::snprintf(digits, sizeof digits, "_%.2d", suffix);
-        name = stem + digits + extension;
-        if (!canOpenForReading(name)) break;
+        std::string name = stem + digits + extension;
+        if (!nameTaken(name)) return name;
     }
-    return name;
 }
 
 }  // namespace bm7

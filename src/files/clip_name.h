@@ -1,5 +1,5 @@
-// Names of clip files: the directory, "/", the prefix, a time stamp, a two-digit suffix
-// that steers clear of existing files, and the format's extension. Stamps are pure
+// Names of clip files: the directory, "/", the prefix, a time stamp, a suffix of two or
+// more digits that steers clear of existing files, and the format's extension. Stamps are pure
 // functions of their inputs; only the suffix probe looks at the file system.
 #pragma once
 
@@ -27,8 +27,8 @@ std::string calendarStamp(std::time_t now, bool utc);
 // any other mode.
 std::string clipStamp(int mode, double seconds, std::time_t now);
 
-// stem + "_NN" + extension with the first suffix 00 ... 99 whose file cannot be opened
-// for reading; suffix 99 (overwritten) when all hundred exist.
+// stem + "_NN" + extension with the first suffix 00, 01, ... 99, 100, 101 ... under
+// which nothing exists yet.
 std::string freeClipName(const std::string& stem, const char* extension);
 
 }  // namespace bm7

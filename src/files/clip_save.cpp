@@ -1,6 +1,7 @@
 #include "files/clip_save.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <string>
 
@@ -77,21 +78,53 @@ void reportClipFailure(BlockRecord& block, FileGuard* guard, const char* failure
     }
 }
 
+// Between the probe for a free name and the rename another writer may take that name;
+// the clip then looks for the next one, a few times at most.
+constexpr int kNameAttempts = 8;
+
+struct StoredClip {
+    const char* failure = nullptr;
+    std::string name;
+    ClipWriteReport report;
+};
+
+// Writes the clip under the first free name of `stem`. A clip folder removed under a
+// running station is made again once, so that the clip is still saved.
+StoredClip storeClip(const ClipFormat& format, const std::string& stem, const ClipSamples& samples,
+                     FileGuard* guard, const std::string& folder) {
+    StoredClip stored;
+    bool folderRemade = false;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        stored.name = freeClipName(stem, format.extension);
+        stored.report = {};
+        if (guard != nullptr) stored.report.pauseBeforeRename = guard->pauseBeforeRename;
+        stored.failure = format.write(stored.name.c_str(), samples, &stored.report);
+        if (stored.failure == nullptr) break;
+        if (stored.report.error == ENOENT && guard != nullptr && !folderRemade) {
+            folderRemade = guard->remakeVanishedFolder(folder);
+            if (folderRemade) continue;
+        }
+        if (stored.report.error != EEXIST) break;
+    }
+    return stored;
+}
+
 // Returns the name the clip was saved under; empty when it was not saved.
 std::string writeClip(BlockRecord& block, const ClipRange& run, std::FILE* announce,
                       std::time_t now) {
     const ClipFormat* format = clipFormat(paramInt(block, kClipFormatCode));
     if (format == nullptr) return "";
     FileGuard* guard = fileGuardOf(block);
-    if (guard != nullptr && !guard->roomForClip(clipDirectory(block))) return "";
-    const std::string name = freeClipName(clipStem(block, run, now), format->extension);
-    ClipWriteReport report;
-    if (guard != nullptr) report.pauseBeforeRename = guard->pauseBeforeRename;
-    if (const char* failure = format->write(name.c_str(), clipSamples(block, run), &report)) {
-        reportClipFailure(block, guard, failure, report);
+    const std::string folder = clipDirectory(block);
+    if (guard != nullptr && !guard->roomForClip(folder)) return "";
+    const StoredClip stored =
+        storeClip(*format, clipStem(block, run, now), clipSamples(block, run), guard, folder);
+    if (stored.failure != nullptr) {
+        reportClipFailure(block, guard, stored.failure, stored.report);
         return "";
     }
-    if (guard != nullptr) guard->clipSaved(clipDirectory(block));
+    const std::string& name = stored.name;
+    if (guard != nullptr) guard->clipSaved(folder, name);
     ClipSaveObserver* observer = observerOf(block);
     if (observer != nullptr) observer->clipSaved(streamSample(block, run.end), name.c_str());
     if (observer == nullptr || observer->announceClips()) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "driver/command_line.h"
 
@@ -57,13 +59,25 @@ void FileGuard::clipRefused(const std::string& folder, int error) {
     refuse(folder, folder + " is full (" + std::strerror(error) + ")");
 }
 
-void FileGuard::clipSaved(const std::string& folder) {
+void FileGuard::clipSaved(const std::string& folder, const std::string& name) {
+    if (retention_ != nullptr) retention_->noteOwnClip(name);
     if (!refusing_) return;
     refusing_ = false;
     if (warnings_ == nullptr) return;
     std::fprintf(warnings_, "%s: %s free in %s: saving clips again\n", kModelName,
                  sizeText(freeSpaceOf(folder).available).c_str(), folder.c_str());
     reportRefusals();
+}
+
+bool FileGuard::remakeVanishedFolder(const std::string& folder) {
+    std::error_code error;
+    if (std::filesystem::exists(folder, error) || error) return false;
+    if (!std::filesystem::create_directories(folder, error)) return false;
+    if (warnings_ == nullptr) return true;
+    std::fprintf(warnings_, "%s: warning: the clip folder %s had vanished; made it again\n",
+                 kModelName, folder.c_str());
+    std::fflush(warnings_);
+    return true;
 }
 
 void FileGuard::refuse(const std::string& folder, const std::string& why) {

@@ -1,11 +1,11 @@
 // The guard of one run over the files it keeps. It refuses clips while the clip
-// folder's file system is short of space, keeps level-log lines that found no room until
-// they can be written, says so on the warning stream at most once an hour, and holds the
-// second line of a failure message for the error status. One per model: the Clip & Save
-// and To Log File blocks reach it through their first pointer work slot and run as
-// plain blocks without it. Used from the model's thread only. A guard without a warning
-// stream says nothing, for a run without a level log whose program reports refused
-// clips itself (lastRefusal).
+// folder's file system is short of space, makes a clip folder that vanished under the run
+// again, keeps level-log lines that could not be written until they can be, says so on
+// the warning stream at most once an hour, and holds the second line of a failure message
+// for the error status. One per model: the Clip & Save and To Log File blocks reach it
+// through their first pointer work slot and run as plain blocks without it. Used from
+// the model's thread only. A guard without a warning stream says nothing, for a run
+// without a level log whose program reports refused clips itself (lastRefusal).
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include <string>
 
 #include "driver/block.h"
+#include "files/clip_retention.h"
 
 namespace bm7 {
 
@@ -42,13 +43,19 @@ public:
     bool roomForClip(const std::string& folder);
     // A clip whose write failed with `error`, a space error; counted like a refusal.
     void clipRefused(const std::string& folder, int error);
-    // A clip was saved: after refusals, says that saving goes on again.
-    void clipSaved(const std::string& folder);
+    // The clip `name` was saved in `folder`: after refusals, says that saving goes on
+    // again, and tells the retention, when there is one, that this process wrote it.
+    void clipSaved(const std::string& folder, const std::string& name);
+    void ageSavedClipsIn(ClipRetention* retention) { retention_ = retention; }
     // Why the last clip was refused ("out/clips is full (No space left on device)"), or
     // empty when none was.
     const std::string& lastRefusal() const { return lastRefusal_; }
 
-    // Level-log lines that found no room, oldest first, to be written before the next.
+    // Makes a clip folder that was removed under the run again, with a warning; false
+    // when `folder` exists or cannot be made, which leaves the clip's failure as it was.
+    bool remakeVanishedFolder(const std::string& folder);
+
+    // Level-log lines that could not be written, oldest first, to be written before the next.
     const std::string& keptLogLines() const { return keptLogLines_; }
     void keepLogLine(const std::string& line, const std::string& logFile,
                      const std::string& reason);
@@ -78,6 +85,7 @@ private:
     bool refusing_ = false;
     std::string lastFolder_;
     std::string lastRefusal_;
+    ClipRetention* retention_ = nullptr;
     std::string keptLogLines_;
     int keptLineCount_ = 0;
     char message_[2048] = {};

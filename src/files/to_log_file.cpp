@@ -58,15 +58,14 @@ std::string logFileName(const BlockRecord& block) {
     return readTextParam(block, kLogFileName, name);
 }
 
-// A line that found no room is kept for the next hour; any other failure ends the run.
+// The level log is secondary to detection: with the run's guard, a line that cannot be
+// written for whatever reason is kept for the next hour rather than ending the run.
 void reportLogFailure(BlockRecord& block, FileGuard* guard, const LogAppend& result,
                       const std::string& line) {
     if (guard == nullptr) {
         reportError(block, result.failure);
-    } else if (isSpaceError(result.error)) {
-        guard->keepLogLine(line, logFileName(block), std::strerror(result.error));
     } else {
-        reportError(block, guard->failure(result.failure, result.detail));
+        guard->keepLogLine(line, logFileName(block), std::strerror(result.error));
     }
 }
 
@@ -107,6 +106,7 @@ void writeKeptLines(BlockRecord& block) {
         guard->keptLogLinesWritten(name);
         return;
     }
+    if (guard->warnings() == nullptr) return;
     std::fprintf(guard->warnings(), "%s: warning: these lines could not be appended to %s:\n%s",
                  kModelName, name.c_str(), guard->keptLogLines().c_str());
     std::fflush(guard->warnings());

@@ -2,8 +2,9 @@
 // to a text log each time it runs. The log is opened and closed on every line, so every
 // line written is on disk when update returns, and a log is only ever extended. Each
 // append is one write of whole lines to a file opened for appending, so a crash never
-// leaves half a line. With the run's FileGuard, a line that finds no room is kept and
-// written before the next one instead of ending the run.
+// leaves half a line. With the run's FileGuard, a line that cannot be written (no room,
+// a log made read-only or removed with its folder) is kept and written before the next
+// one instead of ending the run.
 #pragma once
 
 #include <ctime>

@@ -180,7 +180,10 @@ DetectorModel::DetectorModel(ModelSettings settings)
     : settings_(std::move(settings)),
       spectra_(buildStoredSpectra()),
       fileGuard_(settings_.files.minFreeBytes, settings_.files.minFreePercent,
-                 settings_.fileWarnings) {}
+                 settings_.fileWarnings),
+      retention_(settings_.files.keepDays, systemClocks(), stdout, stderr) {
+    if (settings_.files.keepDays > 0) fileGuard_.ageSavedClipsIn(&retention_);
+}
 
 DetectorModel::~DetectorModel() = default;
 
@@ -617,7 +620,7 @@ void DetectorModel::hourlyFileChecks() {
     try {
         fileGuard_.reportRefusals();
         if (settings_.files.keepDays > 0) {
-            removeOldClips(child(kClipSave), settings_.files.keepDays, std::time(nullptr), stdout);
+            retention_.hourlyCheck(child(kClipSave));
         }
     } catch (const std::bad_alloc&) {
     }

@@ -248,6 +248,7 @@ private:
     bool clipRunEnds_ = false;  // a gate run ends in this frame: Clip & Save needs its windows
     CaptureLayer* captureLayer_ = nullptr;
     FileGuard fileGuard_;       // reached by Clip & Save and To Log File
+    ClipRetention retention_;   // told by the guard of every clip saved
     std::string startProblem_;  // keeps a start-up message alive for the error slot
 
     // Passes what Clip & Save does to the detection tracker and the listener.

@@ -442,7 +442,7 @@ TEST(WaveIn, DeclaresAFrameOfChannelsTimesFrameSizeAtTheFramePeriod) {
     EXPECT_EQ(block.samplePeriods[0], 8192.0 / 22050.0);
     EXPECT_EQ(block.sampleOffsets[0], 0.0);
     EXPECT_EQ(block.paramCountExpected, 6);
-    EXPECT_EQ(block.integerWorkCount, 1);
+    EXPECT_EQ(block.integerWorkCount, 2);  // queued buffers, audio samples in the frame
     EXPECT_EQ(block.pointerWorkCount, 6);
     EXPECT_FALSE(block.methods.initializeConditions);
     EXPECT_EQ(block.methods.update, nullptr);

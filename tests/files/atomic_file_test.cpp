@@ -38,12 +38,18 @@ TEST(AtomicFile, AnAbandonedOrFailedWriteLeavesTheOldFileAsItWas) {
         AtomicFile file;
         ASSERT_TRUE(file.open(scratch / "clip.wav", problem));
         std::fputs("half of a new", file.stream());
-        EXPECT_TRUE(isTemporaryFileName(
-            std::filesystem::path(file.temporaryPath()).filename().string()));
+        EXPECT_TRUE(
+            isTemporaryFileName(std::filesystem::path(file.temporaryPath()).filename().string()));
     }  // destroyed without a commit
     AtomicFile refused;
     ASSERT_TRUE(refused.open(scratch / "clip.wav", problem));
     EXPECT_FALSE(refused.commit(problem, false));
+    // A clip that finds its name taken by the time it is stored leaves the other alone.
+    AtomicFile late;
+    ASSERT_TRUE(late.open(scratch / "clip.wav", problem));
+    std::fputs("another clip", late.stream());
+    EXPECT_FALSE(late.commit(problem, true, FinalName::mustBeNew));
+    EXPECT_EQ(late.error(), EEXIST);
     EXPECT_EQ(testing::fileContents(scratch / "clip.wav"), "old");
     EXPECT_EQ(namesIn(scratch.path()), std::vector<std::string>{"clip.wav"});
 }

@@ -351,17 +351,22 @@ TEST(ClipNames, CalendarStampsAreTheTimeOfSavingInUtcOrLocalTime) {
     EXPECT_EQ(clipStamp(4, 61.5, kMarch5th2024), "");
 }
 
-TEST(ClipNames, TheSuffixSkipsNamesThatExistAndFinallyOverwritesNinetyNine) {
+TEST(ClipNames, TheSuffixSkipsEveryNameTakenAndGoesOnWithThreeDigitsPastNinetyNine) {
     ScratchDirectory dir;
     const std::string stem = dir / "Dick_000.00.38";
     touch(stem + "_00.wav");
     EXPECT_EQ(freeClipName(stem, ".wav"), stem + "_01.wav");
-    for (int suffix = 1; suffix < 100; ++suffix) {
+    // A link to nothing and a folder are taken names too: a clip must not replace them.
+    std::filesystem::create_symlink(dir / "nowhere", stem + "_01.wav");
+    std::filesystem::create_directory(stem + "_02.wav");
+    for (int suffix = 3; suffix < 100; ++suffix) {
         char name[16];
         std::snprintf(name, sizeof name, "_%.2d.wav", suffix);
         touch(stem + name);
     }
-    EXPECT_EQ(freeClipName(stem, ".wav"), stem + "_99.wav");
+    EXPECT_EQ(freeClipName(stem, ".wav"), stem + "_100.wav");
+    touch(stem + "_100.wav");
+    EXPECT_EQ(freeClipName(stem, ".wav"), stem + "_101.wav");
 
     auto block = clipSave({.directory = dir.path(), .format = 1, .stampMode = 0});
     touch(dir / "c_00.wav");
@@ -414,9 +419,7 @@ public:
         stampedAt.push_back(first);
         return stamp;
     }
-    void clipSaved(std::int64_t end, const char* name) override {
-        saved.emplace_back(end, name);
-    }
+    void clipSaved(std::int64_t end, const char* name) override { saved.emplace_back(end, name); }
     bool announceClips() const override { return announce; }
     bool announce = false;
     std::string stamp;
@@ -476,7 +479,7 @@ TEST(ClipSaveObserving, AnEmptyDirectoryTurnsClipsOff) {
     EXPECT_EQ(block->error(), nullptr);
 }
 
-TEST(ClipSaveFailures, AFailedClipIsReportedAndTheScanGoesOn) {
+TEST(ClipSaveFailures, AFailedClipIsReportedWithItsMessage) {
     ScratchDirectory dir;
     auto missing = clipSave({.directory = dir / "missing"});
     enable(*missing, 26, 28);
@@ -485,7 +488,7 @@ TEST(ClipSaveFailures, AFailedClipIsReportedAndTheScanGoesOn) {
     EXPECT_STREQ(missing->error(), "Error creating clip file");
     EXPECT_EQ(console.text(), "");
 
-    // Every name of the first run is a directory, so that clip cannot be created.
+    // With every two-digit name of the first run taken, its clip goes on to three digits.
     auto block = clipSave({.directory = dir.path()});
     for (int suffix = 0; suffix < 100; ++suffix) {
         char name[32];
@@ -495,8 +498,9 @@ TEST(ClipSaveFailures, AFailedClipIsReportedAndTheScanGoesOn) {
     enable(*block, 20, 25);
     enable(*block, 27, 30);
     saveFrame(*block, console);
-    EXPECT_STREQ(block->error(), "Error creating clip file");
-    EXPECT_EQ(console.text(), "Saved clip " + (dir / "c_000.00.27_00.flt") + "\n");
+    EXPECT_EQ(block->error(), nullptr);
+    EXPECT_EQ(console.text(), "Saved clip " + (dir / "c_000.00.20_100.flt") + "\nSaved clip " +
+                                  (dir / "c_000.00.27_00.flt") + "\n");
     std::filesystem::remove_all(dir.path());
     std::filesystem::create_directory(dir.path());
 
@@ -610,15 +614,28 @@ TEST(ClipSaveSpaceGuard, AClipThatRunsOutOfSpaceIsGivenUpWithoutATraceAndTheRunG
     EXPECT_EQ(namesIn(disk.path()), std::vector<std::string>{"c_000.00.34_00.flt"});
 }
 
-TEST(ClipSaveFailures, AFailureOtherThanSpaceEndsTheRunNamingTheFileAndTheReason) {
+TEST(ClipSaveFailures, AVanishedFolderIsMadeAgainWithAWarningAndTheClipSaved) {
     ScratchDirectory dir;
-    GuardedClipSave saver(dir / "missing", 0);
+    GuardedClipSave saver(dir / "Calls", 0);
+    Console console;
+    saver.saveOneClip(0, console);
+    EXPECT_EQ(saver.block->error(), nullptr);
+    EXPECT_EQ(namesIn(dir / "Calls"), std::vector<std::string>{"c_000.00.26_00.flt"});
+    EXPECT_NE(saver.warnings.text().find("the clip folder " + (dir / "Calls") + " had vanished"),
+              std::string::npos)
+        << saver.warnings.text();
+}
+
+TEST(ClipSaveFailures, AFailureOtherThanSpaceOrAVanishedFolderEndsTheRunNamingFileAndReason) {
+    ScratchDirectory dir;
+    touch(dir / "Calls");
+    GuardedClipSave saver(dir / "Calls", 0);
     Console console;
     saver.saveOneClip(0, console);
     const std::string error = saver.block->error();
     EXPECT_EQ(error.substr(0, error.find('\n')), "Error creating clip file");
-    EXPECT_NE(error.find(dir / "missing/"), std::string::npos) << error;
-    EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
+    EXPECT_NE(error.find(dir / "Calls/"), std::string::npos) << error;
+    EXPECT_NE(error.find("Not a directory"), std::string::npos) << error;
 }
 
 }  // namespace

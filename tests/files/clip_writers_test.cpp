@@ -363,6 +363,7 @@ TEST(RawClips, BinAndFltFollowTheLayoutOfTheWindow) {
     const std::string bin = dir / "clip.bin";
     ASSERT_EQ(writeBinClip(bin.c_str(), interleaved.clip), nullptr);
     EXPECT_EQ(fileBytes(bin), std::string("\x00\x40\xFF\x7F\x01\x80\x00\x00\x00\x20\x01\xC0", 12));
+    std::filesystem::remove(bin);  // a clip never replaces another
     ASSERT_EQ(writeBinClip(bin.c_str(), channelMajor.clip), nullptr);
     EXPECT_EQ(fileBytes(bin), std::string("\x00\x40\x01\x80\x00\x20\xFF\x7F\x00\x00\x01\xC0", 12));
 
@@ -372,6 +373,7 @@ TEST(RawClips, BinAndFltFollowTheLayoutOfTheWindow) {
         const std::string bytes = fileBytes(flt);
         ASSERT_EQ(bytes.size(), 48U);
         for (int i = 0; i < 6; ++i) EXPECT_EQ(littleDouble(bytes, 8 * i), window->values[i]);
+        std::filesystem::remove(flt);
     }
 }
 
@@ -385,8 +387,9 @@ TEST(TextClips, PrintOneLinePerFrameInBothLayouts) {
                   "5.000000000000000e-01 1.000000000000000e+00 \n"
                   "-1.000000000000000e+00 0.000000000000000e+00 \n"
                   "2.500000000000000e-01 -5.000000000000000e-01 \n");
-        ASSERT_EQ(writeText16Clip(text.c_str(), window.clip), nullptr);
-        EXPECT_EQ(fileBytes(text), " 16384  32767 \n-32767      0 \n  8192 -16383 \n");
+        const std::string text16 = dir / "clip16.txt";
+        ASSERT_EQ(writeText16Clip(text16.c_str(), window.clip), nullptr);
+        EXPECT_EQ(fileBytes(text16), " 16384  32767 \n-32767      0 \n  8192 -16383 \n");
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -160,13 +161,22 @@ TEST(LogWithoutSpace, ShowsTheKeptLinesAtTheEndRatherThanLoseThem) {
     EXPECT_NE(logger.warnings.text().find("-4.125000000000000e+01 \n"), std::string::npos);
 }
 
-TEST(LogFailures, OtherThanSpaceEndWithTheFixedLineThenTheFileAndTheReason) {
+TEST(LogFailures, OfAnyOtherKindAreKeptTooAndTheRunGoesOn) {
     ScratchDirectory dir;
-    GuardedLog logger(dir / "missing/log.txt");
+    const std::string log = dir / "LogDick.txt";
+    // A log that can no longer be opened for writing, whoever runs the test.
+    std::filesystem::create_directory(log);
+    GuardedLog logger(log);
     logger.update(-41.25);
-    EXPECT_EQ(
-        std::string(logger.block->error()),
-        "Error opening log file\n" + (dir / "missing/log.txt") + ": No such file or directory");
+    EXPECT_EQ(logger.block->error(), nullptr);
+    EXPECT_NE(logger.warnings.text().find(log + ": Is a directory; 1 line kept"), std::string::npos)
+        << logger.warnings.text();
+
+    std::filesystem::remove(log);
+    logger.update(-38.5);
+    EXPECT_EQ(logger.block->error(), nullptr);
+    const std::string written = fileBytes(log);
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 2) << written;
 }
 
 }  // namespace
