@@ -116,9 +116,9 @@ void Station::addRowsForUnlistedClips() {
         names += (names.empty() ? "" : ", ") + row.clip;
     }
     std::fprintf(stderr,
-                 "%s: added %zu row%s to the detection table %s for clips saved after its last "
-                 "row by a run that was stopped before writing them: %s\n",
-                 kModelName, rows.size(), rows.size() == 1 ? "" : "s", settings_.tableFile.c_str(),
+                 "%s: the detection table %s had no row for %zu clip%s saved after its last row "
+                 "(a run stopped between a clip and its row); added: %s\n",
+                 kModelName, settings_.tableFile.c_str(), rows.size(), rows.size() == 1 ? "" : "s",
                  names.c_str());
 }
 
