@@ -239,10 +239,7 @@ void DetectionTable::append(const TableRow& row) {
     const std::size_t before = waiting_.size();
     wait(formatTableRow(row));
     if (writeWaiting()) {
-        if (before != 0) {
-            std::fprintf(warnings_, "%s: the detection table %s has its %zu waiting row%s now\n",
-                         kModelName, path_.c_str(), before, plural(before));
-        }
+        if (before != 0) sayWaitingWritten(before);
     } else if (before == 0) {
         std::fprintf(warnings_,
                      "%s: warning: cannot append to the detection table %s: %s; its rows wait "
@@ -256,18 +253,29 @@ void DetectionTable::reportWaiting() {
     const std::size_t before = waiting_.size();
     if (before == 0) return;
     if (writeWaiting()) {
-        std::fprintf(warnings_, "%s: the detection table %s has its %zu waiting row%s now\n",
-                     kModelName, path_.c_str(), before, plural(before));
+        sayWaitingWritten(before);
     } else {
         std::fprintf(warnings_, "%s: warning: %zu row%s waiting for the detection table %s (%s)",
                      kModelName, before, plural(before), path_.c_str(), lastFailure_.c_str());
-        if (rowsLost_ != 0) {
-            std::fprintf(warnings_, "; %zu more were lost beyond the %zu kept", rowsLost_,
-                         kMostRowsWaiting);
-        }
-        std::fputc('\n', warnings_);
+        sayRowsLost();
     }
     std::fflush(warnings_);
+}
+
+void DetectionTable::sayWaitingWritten(std::size_t rows) {
+    std::fprintf(warnings_, "%s: the detection table %s has its %zu waiting row%s now", kModelName,
+                 path_.c_str(), rows, plural(rows));
+    sayRowsLost();
+}
+
+// Ends a warning line with the rows lost beyond those kept since it was last said.
+void DetectionTable::sayRowsLost() {
+    if (rowsLost_ != 0) {
+        std::fprintf(warnings_, "; %zu more were lost beyond the %zu kept", rowsLost_,
+                     kMostRowsWaiting);
+    }
+    std::fputc('\n', warnings_);
+    rowsLost_ = 0;
 }
 
 void DetectionTable::close() {

@@ -76,6 +76,8 @@ private:
     bool writeWaiting();
     bool writeBatch(std::size_t rows);
     void wait(std::string line);
+    void sayWaitingWritten(std::size_t rows);
+    void sayRowsLost();
 
     int fd_ = -1;
     std::string path_;
