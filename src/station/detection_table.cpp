@@ -133,8 +133,8 @@ std::size_t rowLength(std::string_view body) {
 }
 
 // The rows of a table body (whole lines only), sorted into those that stay and those
-// that go aside; `clips` gets the clip cells of the rows that stay.
-SortedRows sortRows(std::string_view body, std::set<std::string>& clips) {
+// that go aside; `found` gets the clip cells of the rows that stay.
+SortedRows sortRows(std::string_view body, TableFound& found) {
     SortedRows rows;
     std::string clip;
     while (!body.empty()) {
@@ -142,7 +142,8 @@ SortedRows sortRows(std::string_view body, std::set<std::string>& clips) {
         const std::string_view row = body.substr(0, length);
         if (isWellFormedRow(row.substr(0, length - 1), clip)) {
             rows.kept += row;
-            clips.insert(clip);
+            found.clips.insert(clip);
+            if (!clip.empty()) found.lastClip = clip;
         } else {
             rows.damaged += row;
             ++rows.damagedCount;
@@ -204,7 +205,7 @@ bool DetectionTable::repair(const std::string& text, std::string& problem) {
     }
     const std::size_t headerEnd = text.find('\n') + 1;
     const SortedRows rows =
-        sortRows(std::string_view(text).substr(headerEnd, whole - headerEnd), found_.clips);
+        sortRows(std::string_view(text).substr(headerEnd, whole - headerEnd), found_);
     if (rows.damagedCount != 0 && moveAside(text.substr(0, headerEnd) + rows.kept, rows)) {
         ::close(fd_);
         fd_ = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);

@@ -36,8 +36,9 @@ struct TableRow {
 // What open() found in a table that was already there, before it touched it.
 struct TableFound {
     bool existed = false;
-    struct timespec modified {};  // when its last row was written
-    std::set<std::string> clips;  // the clip cells of its rows, the moved-aside ones too
+    struct timespec modified {};  // when the file was last written
+    std::set<std::string> clips;  // the clip cells of its well-formed rows
+    std::string lastClip;         // the last of those that is not empty
 };
 
 // The rows of a table body, as the repair at open sorts them.

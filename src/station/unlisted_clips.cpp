@@ -32,10 +32,19 @@ TableRow unscoredRow(std::string dateTime, const std::string& clip) {
     return {std::move(dateTime), none, none, none, none, clip};
 }
 
+struct timespec lastRowTime(const std::string& folder, const TableFound& table) {
+    struct stat info {};
+    if (table.lastClip.empty() || ::stat((folder + "/" + table.lastClip).c_str(), &info) != 0) {
+        return table.modified;
+    }
+    return info.st_mtim;
+}
+
 }  // namespace
 
 std::vector<TableRow> rowsForUnlistedClips(const ClipNaming& naming, const TableFound& table) {
     if (!table.existed || naming.folder.empty()) return {};
+    const struct timespec lastRow = lastRowTime(naming.folder, table);
     std::vector<std::pair<struct timespec, TableRow>> found;
     for (const std::string& name : namesIn(naming.folder)) {
         ClipNameStamp stamp;
@@ -43,7 +52,7 @@ std::vector<TableRow> rowsForUnlistedClips(const ClipNaming& naming, const Table
         if (!readClipName(name, naming.prefix, naming.extension, stamp) ||
             table.clips.contains(name) ||
             ::stat((naming.folder + "/" + name).c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-            !isLater(info.st_mtim, table.modified)) {
+            !isLater(info.st_mtim, lastRow)) {
             continue;
         }
         found.emplace_back(info.st_mtim, unscoredRow(dateTimeOf(stamp, naming.utc), name));

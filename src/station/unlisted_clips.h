@@ -18,7 +18,9 @@ struct ClipNaming {
 };
 
 // Rows, oldest clip first, for the clips in the folder that were modified after the
-// table's last row and that no row names. A row's date-time comes from the clip's
+// table's last row and that no row names. The last row's time is that of the last clip a
+// row names, or the table's own when that clip is gone: a write cut back on a full disk
+// touches the table after clips whose rows wait. A row's date-time comes from the clip's
 // calendar stamp (empty for a stream stamp); its other cells but the clip are empty. No
 // rows for a table that did not exist: it has no last row to be newer than.
 std::vector<TableRow> rowsForUnlistedClips(const ClipNaming& naming, const TableFound& table);

@@ -32,8 +32,9 @@ TEST(UnlistedClips, ClipsSavedAfterTheLastRowWithoutOneGetARowOldestFirst) {
         ASSERT_TRUE(table.open(scratch / "detections.csv", stderr, problem)) << problem;
         table.append({"", 2.0, 1.0, 0.9, -30.0, "Dick_000.00.02_00.wav"});
     }
-    setModified(scratch / "detections.csv", lastRow);
-    touch(scratch / "Dick_000.00.02_00.wav", lastRow + 9);  // has its row
+    // Rows that waited for room touched the table after the clips they are for.
+    setModified(scratch / "detections.csv", lastRow + 10);
+    touch(scratch / "Dick_000.00.02_00.wav", lastRow);      // the last row's
     touch(scratch / "Dick_000.00.01_00.wav", lastRow - 1);  // older than the last row
     touch(scratch / "Dick_000.00.09_00.wav", lastRow + 3);  // stream stamp: no date-time
     touch(scratch / "Dick_2026-12-08_23.15.07_100.wav", lastRow + 2);
