@@ -209,8 +209,9 @@ bool DetectionTable::repair(const std::string& text, std::string& problem) {
     if (rows.damagedCount != 0 && moveAside(text.substr(0, headerEnd) + rows.kept, rows)) {
         ::close(fd_);
         fd_ = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
-    } else if (whole != text.size()) {
-        if (::ftruncate(fd_, static_cast<off_t>(whole)) != 0) fd_ = -1;
+    } else if (whole != text.size() && ::ftruncate(fd_, static_cast<off_t>(whole)) != 0) {
+        problem = systemProblem(path_);
+        return false;
     }
     if (fd_ < 0) problem = systemProblem(path_);
     return fd_ >= 0;

@@ -58,9 +58,8 @@ std::vector<TableRow> rowsForUnlistedClips(const ClipNaming& naming, const Table
         found.emplace_back(info.st_mtim, unscoredRow(dateTimeOf(stamp, naming.utc), name));
     }
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-        if (isLater(b.first, a.first) || isLater(a.first, b.first))
-            return isLater(b.first, a.first);
-        return a.second.clip < b.second.clip;
+        return std::tie(a.first.tv_sec, a.first.tv_nsec, a.second.clip) <
+               std::tie(b.first.tv_sec, b.first.tv_nsec, b.second.clip);
     });
     std::vector<TableRow> rows;
     for (auto& entry : found) rows.push_back(std::move(entry.second));
