@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 namespace bm7 {
 
@@ -67,6 +68,73 @@ std::string freeClipName(const std::string& stem, const char* extension) {
         std::string name = stem + digits + extension;
         if (!nameTaken(name)) return name;
     }
+}
+
+namespace {
+
+// Reads `count` or more digits (exactly `count` when `exact`) from the front of `text`.
+std::optional<int> takeNumber(std::string_view& text, std::size_t count, bool exact) {
+    std::size_t length = 0;
+    while (length < text.size() && text[length] >= '0' && text[length] <= '9') ++length;
+    if (length < count || (exact && length != count) || length > 9) return std::nullopt;
+    int value = 0;
+    for (std::size_t i = 0; i < length; ++i) value = value * 10 + (text[i] - '0');
+    text.remove_prefix(length);
+    return value;
+}
+
+bool takeChar(std::string_view& text, char c) {
+    if (text.empty() || text.front() != c) return false;
+    text.remove_prefix(1);
+    return true;
+}
+
+// "hh.mm.ss" ending a stamp; the hours of a stream stamp run to three digits or more.
+bool takeClock(std::string_view& text, std::size_t hourDigits, bool exactHours, std::tm& fields) {
+    const auto hours = takeNumber(text, hourDigits, exactHours);
+    if (!hours || !takeChar(text, '.')) return false;
+    const auto minutes = takeNumber(text, 2, true);
+    if (!minutes || !takeChar(text, '.')) return false;
+    const auto seconds = takeNumber(text, 2, true);
+    if (!seconds) return false;
+    fields.tm_hour = *hours;
+    fields.tm_min = *minutes;
+    fields.tm_sec = *seconds;
+    return true;
+}
+
+// "YYYY-MM-DD_" opening a calendar stamp.
+bool takeDate(std::string_view& text, std::tm& fields) {
+    const auto year = takeNumber(text, 4, true);
+    if (!year || !takeChar(text, '-')) return false;
+    const auto month = takeNumber(text, 2, true);
+    if (!month || !takeChar(text, '-')) return false;
+    const auto day = takeNumber(text, 2, true);
+    if (!day || !takeChar(text, '_')) return false;
+    fields.tm_year = *year - 1900;
+    fields.tm_mon = *month - 1;
+    fields.tm_mday = *day;
+    return true;
+}
+
+}  // namespace
+
+bool readClipName(std::string_view fileName, std::string_view prefix, std::string_view extension,
+                  ClipNameStamp& stamp) {
+    if (!fileName.starts_with(prefix) || !fileName.ends_with(extension)) return false;
+    std::string_view rest = fileName.substr(prefix.size());
+    if (rest.size() < extension.size()) return false;
+    rest.remove_suffix(extension.size());
+    if (!takeChar(rest, '_')) return false;
+    stamp = {};
+    std::string_view calendar = rest;
+    if (takeDate(calendar, stamp.fields) && takeClock(calendar, 2, true, stamp.fields)) {
+        stamp.calendar = true;
+        rest = calendar;
+    } else if (!takeClock(rest, 3, false, stamp.fields)) {
+        return false;
+    }
+    return takeChar(rest, '_') && takeNumber(rest, 2, false) && rest.empty();
 }
 
 }  // namespace bm7

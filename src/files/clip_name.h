@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace bm7 {
 
@@ -30,5 +31,18 @@ std::string clipStamp(int mode, double seconds, std::time_t now);
 // stem + "_NN" + extension with the first suffix 00, 01, ... 99, 100, 101 ... under
 // which nothing exists yet.
 std::string freeClipName(const std::string& stem, const char* extension);
+
+// What a clip's file name tells of its stamp. `calendar` is set for a calendar stamp,
+// whose date and time are then in `fields` (tm_year, tm_mon, tm_mday, tm_hour, tm_min,
+// tm_sec); a stream stamp holds no date-time.
+struct ClipNameStamp {
+    bool calendar = false;
+    std::tm fields{};
+};
+
+// Whether `fileName` is a clip name made from `prefix` and `extension`: the prefix, a
+// stream or calendar stamp, "_" and two or more digits, the extension.
+bool readClipName(std::string_view fileName, std::string_view prefix, std::string_view extension,
+                  ClipNameStamp& stamp);
 
 }  // namespace bm7

@@ -1,6 +1,7 @@
 #include "report/live_table.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -12,9 +13,13 @@ namespace {
 
 constexpr std::size_t kColumns = 6;
 
-// A whole field that reads as a number; "nan" reads as NaN.
+// A whole field that reads as a number; "nan" and an empty cell, as the station writes a
+// score it lacks, read as NaN.
 bool readNumber(const std::string& field, double& value) {
-    if (field.empty()) return false;
+    if (field.empty()) {
+        value = std::nan("");
+        return true;
+    }
     char* end = nullptr;
     value = std::strtod(field.c_str(), &end);
     return end == field.c_str() + field.size();
@@ -22,7 +27,8 @@ bool readNumber(const std::string& field, double& value) {
 
 bool readRow(const std::vector<std::string>& fields, LiveDetection& row, std::string& why) {
     if (fields.size() != kColumns) {
-        why = std::to_string(fields.size()) + " fields where the header has " + std::to_string(kColumns);
+        why = std::to_string(fields.size()) + " fields where the header has " +
+              std::to_string(kColumns);
         return false;
     }
     const char* names[] = {"start_s", "duration_s", "song_ratio", "peak_level_db"};

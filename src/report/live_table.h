@@ -1,8 +1,9 @@
 // Reads a live run's detection table (detections.csv in its clip folder): RFC 4180 text
 // with the header line
 //   begin_date_time,start_s,duration_s,song_ratio,peak_level_db,clip
-// and one row per detection. A row that does not fit (a line cut short by a power cut,
-// a number that does not read) is skipped with a warning naming its line, so one bad
+// and one row per detection; an empty number cell (a score the station lacks, or a row
+// it gave to a clip found without one) reads as NaN. A row that does not fit (a line cut short by a
+// power cut, a number that does not read) is skipped with a warning naming its line, so one bad
 // line never hides a day of detections.
 #pragma once
 

@@ -8,9 +8,13 @@
 #include <ctime>
 #include <filesystem>
 #include <limits>
+#include <new>
 
+#include "driver/command_line.h"
 #include "files/clip_name.h"
+#include "files/clip_writers.h"
 #include "model/parameters.h"
+#include "station/unlisted_clips.h"
 
 namespace bm7::station {
 
@@ -18,6 +22,7 @@ namespace {
 
 constexpr double kSampleRate = detector::kSampleRate;
 constexpr double kStatusPeriodSeconds = 60.0;
+constexpr double kTableReportPeriodSeconds = 3600.0;
 
 double unixNow() {
     using namespace std::chrono;
@@ -41,8 +46,10 @@ std::string isoDateTime(double unixSeconds, bool utc) {
         ++seconds;
     }
     std::tm fields{};
-    if (utc) ::gmtime_r(&seconds, &fields);
-    else ::localtime_r(&seconds, &fields);
+    if (utc)
+        ::gmtime_r(&seconds, &fields);
+    else
+        ::localtime_r(&seconds, &fields);
     char text[64];
     const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &fields);
     std::string out(text, length);
@@ -58,8 +65,7 @@ std::string isoDateTime(double unixSeconds, bool utc) {
 
 Station::Station(detector::DetectorModel& model, StationSettings settings,
                  const SourceCounters* counters)
-    : model_(model), settings_(std::move(settings)), counters_(counters),
-      clock_(kSampleRate) {
+    : model_(model), settings_(std::move(settings)), counters_(counters), clock_(kSampleRate) {
     model_.setDetectionListener(this);
 }
 
@@ -69,6 +75,9 @@ bool readStationSettings(const CommandLine& commandLine, const FileSettings& fil
         "table", (std::filesystem::path(files.clipDirectory) / "detections.csv").string());
     settings.statusFile = commandLine.value("status-file");
     settings.clipFolder = files.clipDirectory;
+    settings.clipPrefix = files.clipPrefix;
+    const ClipFormat* format = clipFormat(files.clipFormat);
+    settings.clipExtension = format != nullptr ? format->extension : "";
     settings.utcTimes = files.stampMode != kStampLocal;
     settings.pacedAudio = !commandLine.has("input") || commandLine.has("realtime");
     for (const char* option : {"table", "status-file"}) {
@@ -85,12 +94,32 @@ void Station::start() {
     model_.start();
     if (model_.root().errorStatus != nullptr) return;
     std::string problem;
-    if (!settings_.tableFile.empty() && !table_.open(settings_.tableFile, problem)) {
-        fail("Error opening the detection table\n" + problem);
-        return;
+    if (!settings_.tableFile.empty()) {
+        if (!table_.open(settings_.tableFile, stderr, problem)) {
+            fail("Error opening the detection table\n" + problem);
+            return;
+        }
+        addRowsForUnlistedClips();
     }
     writeStatus();
     notifier_.ready();
+}
+
+void Station::addRowsForUnlistedClips() {
+    const ClipNaming naming{settings_.clipFolder, settings_.clipPrefix, settings_.clipExtension,
+                            settings_.utcTimes};
+    const std::vector<TableRow> rows = rowsForUnlistedClips(naming, table_.found());
+    if (rows.empty()) return;
+    std::string names;
+    for (const TableRow& row : rows) {
+        table_.append(row);
+        names += (names.empty() ? "" : ", ") + row.clip;
+    }
+    std::fprintf(stderr,
+                 "%s: the detection table %s had no row for %zu clip%s saved after its last row "
+                 "(a run stopped between a clip and its row); added: %s\n",
+                 kModelName, settings_.tableFile.c_str(), rows.size(), rows.size() == 1 ? "" : "s",
+                 names.c_str());
 }
 
 void Station::fail(const std::string& problem) {
@@ -101,7 +130,8 @@ void Station::fail(const std::string& problem) {
 void Station::update(int task) {
     model_.update(task);
     ++status_.frames;
-    const std::int64_t captured = static_cast<std::int64_t>(status_.frames) * detector::kFrameLength;
+    const std::int64_t captured =
+        static_cast<std::int64_t>(status_.frames) * detector::kFrameLength;
     if (counters_ != nullptr) {
         status_.deviceOverflows = counters_->deviceOverflows();
         status_.deviceLost = counters_->deviceLost();
@@ -118,17 +148,22 @@ void Station::update(int task) {
     status_.audioSeconds = static_cast<double>(captured) / kSampleRate;
     status_.lastAudioTimestamp = now;
     const double frameMean = model_.signals().frameEnergySum[0] / detector::kFrameLength;
-    status_.bandLevelDb = frameMean > 0.0 ? 10.0 * std::log10(frameMean)
-                                          : -std::numeric_limits<double>::infinity();
+    status_.bandLevelDb =
+        frameMean > 0.0 ? 10.0 * std::log10(frameMean) : -std::numeric_limits<double>::infinity();
     notifier_.alive();
     if (status_.audioSeconds >= nextStatusSeconds_) {
         nextStatusSeconds_ += kStatusPeriodSeconds;
         writeStatus();
     }
+    if (status_.audioSeconds >= nextTableReportSeconds_) {
+        nextTableReportSeconds_ += kTableReportPeriodSeconds;
+        table_.reportWaiting();
+    }
 }
 
 void Station::terminate() {
     model_.terminate();
+    table_.close();
     status_.up = false;
     writeStatus();
     notifier_.stopping();
@@ -139,20 +174,28 @@ void Station::detected(const detector::Detection& detection) {
     const bool saved = detection.clipName != nullptr && *detection.clipName != '\0';
     ++(saved ? status_.clipsSaved : status_.clipsRefused);
     if (settings_.tableFile.empty()) return;
-    const std::int64_t first = std::max<std::int64_t>(0, detection.gateBegin - detector::kClipAudioDelay);
+    // The row is built on the heap; running out of it must not unwind through the step.
+    try {
+        appendRow(detection, saved);
+    } catch (const std::bad_alloc&) {
+        std::fputs("Error writing the detection table\nout of memory\n", stderr);
+    }
+}
+
+void Station::appendRow(const detector::Detection& detection, bool saved) {
+    const std::int64_t first =
+        std::max<std::int64_t>(0, detection.gateBegin - detector::kClipAudioDelay);
     TableRow row;
     if (settings_.pacedAudio && clock_.known()) {
         row.beginDateTime = isoDateTime(clock_.unixSecondsOf(first), settings_.utcTimes);
     }
     row.startSeconds = static_cast<double>(first) / kSampleRate;
-    row.durationSeconds = static_cast<double>(detection.gateEnd - detection.gateBegin) / kSampleRate;
+    row.durationSeconds =
+        static_cast<double>(detection.gateEnd - detection.gateBegin) / kSampleRate;
     row.songRatio = detection.songRatio;
     row.peakLevelDb = 10.0 * std::log10(detection.peakEnergy);
     if (saved) row.clip = std::filesystem::path(detection.clipName).filename().string();
-    std::string problem;
-    if (!table_.append(row, problem)) {
-        std::fprintf(stderr, "Error writing the detection table\n%s\n", problem.c_str());
-    }
+    table_.append(row);
 }
 
 void Station::writeStatus() {

@@ -2,7 +2,9 @@
 // after every step, puts wall-clock times on the stream, pings the service manager's
 // watchdog and every 60 s of audio rewrites the status file; every detection the model
 // reports becomes a line of the live detection table as soon as its clip is saved or
-// refused. It stands between the driver and the model, so neither needs to know it.
+// refused, and once an hour it says how many rows wait for room in the table. At start,
+// clips a kill left without a row get one. It stands between the driver and the model, so neither
+// needs to know it.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +23,12 @@
 namespace bm7::station {
 
 struct StationSettings {
-    std::string tableFile;   // the live detection table; empty: none
-    std::string statusFile;  // the Prometheus status file; empty: none
-    std::string clipFolder;  // whose file system's free space the status reports
-    bool utcTimes = true;    // table times in UTC ("Z"), else in the local zone
+    std::string tableFile;      // the live detection table; empty: none
+    std::string statusFile;     // the Prometheus status file; empty: none
+    std::string clipFolder;     // whose file system's free space the status reports
+    std::string clipPrefix;     // how clips are named, to find those without a row
+    std::string clipExtension;  // with its dot
+    bool utcTimes = true;       // table times in UTC ("Z"), else in the local zone
     // Whether audio arrives at the pace it was recorded, so that the system clock dates
     // it; a file read as fast as possible leaves the table's date-times empty.
     bool pacedAudio = true;
@@ -68,6 +72,8 @@ public:
 
 private:
     void writeStatus();
+    void addRowsForUnlistedClips();
+    void appendRow(const detector::Detection& detection, bool saved);
     void fail(const std::string& problem);
 
     detector::DetectorModel& model_;
@@ -79,6 +85,7 @@ private:
     StationStatus status_;
     std::uint64_t deviceLostSeen_ = 0;
     double nextStatusSeconds_ = 60.0;
+    double nextTableReportSeconds_ = 3600.0;
     std::string startProblem_;  // keeps a start-up message alive for the error slot
 };
 

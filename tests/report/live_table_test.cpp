@@ -38,11 +38,13 @@ protected:
 };
 
 TEST_F(LiveTable, RowsAreReadWithTheirClipsAndScores) {
-    ASSERT_TRUE(read(std::string(kLiveTableHeader) +
-                     "\r\n2026-05-12T04:31:07.250-05:00,12.5,0.75,3.2500,-21.50,\"Dick_000.00.12_00.wav\"\r\n"
-                     ",40,1,nan,-30.00,\r\n"))
+    ASSERT_TRUE(read(
+        std::string(kLiveTableHeader) +
+        "\r\n2026-05-12T04:31:07.250-05:00,12.5,0.75,3.2500,-21.50,\"Dick_000.00.12_00.wav\"\r\n"
+        ",40,1,nan,-30.00,\r\n"
+        ",,,,,Dick_000.00.59_00.wav\n"))
         << problem;
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[0].beginDateTime, "2026-05-12T04:31:07.250-05:00");
     EXPECT_EQ(rows[0].startS, 12.5);
     EXPECT_EQ(rows[0].durationS, 0.75);
@@ -51,16 +53,20 @@ TEST_F(LiveTable, RowsAreReadWithTheirClipsAndScores) {
     EXPECT_EQ(rows[0].clip, "Dick_000.00.12_00.wav");
     EXPECT_TRUE(rows[1].clip.empty()) << "a refused clip";
     EXPECT_TRUE(std::isnan(rows[1].songRatio));
+    EXPECT_TRUE(std::isnan(rows[2].startS) && std::isnan(rows[2].peakLevelDb))
+        << "a clip's row without scores";
     EXPECT_TRUE(warnings.empty());
 }
 
 TEST_F(LiveTable, ALineCutShortAndBadNumbersAreSkippedWithTheirLineNumbers) {
-    ASSERT_TRUE(read(std::string(kLiveTableHeader) + "\n,1,1,2,-3,a.wav\n\n,x,1,2,-3,b.wav\n,5,1,2,-3,c.wav\n,7,1,2"))
+    ASSERT_TRUE(read(std::string(kLiveTableHeader) +
+                     "\n,1,1,2,-3,a.wav\n\n,x,1,2,-3,b.wav\n,5,1,2,-3,c.wav\n,7,1,2"))
         << problem;
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[1].clip, "c.wav");
     ASSERT_EQ(warnings.size(), 2u);
-    EXPECT_NE(warnings[0].find("line 4 skipped: start_s \"x\" is not a number"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("line 4 skipped: start_s \"x\" is not a number"), std::string::npos)
+        << warnings[0];
     EXPECT_NE(warnings[1].find("line 6 skipped: 4 fields"), std::string::npos) << warnings[1];
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Runs the monitor as a service manager would, on a paced recording with one song bout:
 readiness, watchdog pings and the stop reach a notification socket made here; the live
-detection table dates the bout by the system clock to within half a second and survives
-a cut last line; the status file parses as Prometheus text.
+detection table dates the bout by the system clock to within half a second, survives
+a cut last line and gives a row to a clip a kill left without one; the status file
+parses as Prometheus text.
 usage: live_station_test.py BRAKMOOR7 DEMO_WAV"""
 import datetime
 import os
@@ -107,4 +108,17 @@ with tempfile.TemporaryDirectory() as work:
     if run.returncode != 0 or lines[0] != HEADER or len(lines) != 3 or \
             any(not re.match(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,", line) for line in lines[1:]):
         fail(f"the cut line was not repaired: {lines} {run.stderr}")
+
+    # A kill between a clip and its row: the next start gives the clip a row of its own.
+    orphan = "Dick_000.00.59_00.wav"
+    with open(os.path.join(clips, fields[5]), "rb") as saved, \
+            open(os.path.join(clips, orphan), "wb") as copy:
+        copy.write(saved.read())
+    fast = [argument for argument in command if argument != "--realtime"]
+    for attempt in range(2):
+        run = subprocess.run(fast, capture_output=True, text=True, timeout=60)
+        rows = [line for line in open(table).read().splitlines() if line.endswith(orphan)]
+        if run.returncode != 0 or rows != [",,,,," + orphan] or \
+                (orphan in run.stderr) != (attempt == 0):
+            fail(f"restart {attempt + 1}: the orphan clip's rows are {rows}: {run.stderr}")
 print("1 passed, 0 failed")
