@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "driver/command_line.h"
@@ -318,13 +320,40 @@ bool DetectionTable::writeWaiting() {
     return true;
 }
 
+// A table removed under the run (its folder deleted, then made again for a clip) would
+// swallow every later row unseen: it is made again at its path, with its header.
+bool DetectionTable::followPath() {
+    struct stat open {};
+    struct stat named {};
+    if (fd_ >= 0 && ::fstat(fd_, &open) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+        open.st_dev == named.st_dev && open.st_ino == named.st_ino) {
+        return true;
+    }
+    std::error_code ignored;  // the open below says what is wrong
+    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ignored);
+    const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    struct stat made {};
+    if (fd < 0 || ::fstat(fd, &made) != 0 ||
+        (made.st_size == 0 && !writeAll(fd, std::string(kDetectionTableHeader) + "\n"))) {
+        lastFailure_ = std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+    std::fprintf(warnings_, "%s: warning: the detection table %s had vanished; made it again\n",
+                 kModelName, path_.c_str());
+    return true;
+}
+
 // The batch lands whole and synced, or the file is cut back to where it began.
 bool DetectionTable::writeBatch(std::size_t rows) {
     std::string text;
     for (std::size_t i = 0; i < rows; ++i) text += waiting_[i];
     struct stat before {};
-    if (fd_ < 0 || ::fstat(fd_, &before) != 0) {
-        lastFailure_ = fd_ < 0 ? "not open" : std::strerror(errno);
+    if (!followPath()) return false;
+    if (::fstat(fd_, &before) != 0) {
+        lastFailure_ = std::strerror(errno);
         return false;
     }
     if (writeAll(fd_, text) && ::fdatasync(fd_) == 0) return true;

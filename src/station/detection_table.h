@@ -75,6 +75,7 @@ private:
     bool repair(const std::string& text, std::string& problem);
     bool moveAside(const std::string& table, const SortedRows& rows);
     bool writeWaiting();
+    bool followPath();
     bool writeBatch(std::size_t rows);
     void wait(std::string line);
     void sayWaitingWritten(std::size_t rows);

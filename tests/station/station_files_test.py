@@ -49,10 +49,13 @@ def secondary_files_taken_mid_run(work):
     # Over an hour, so that the level log gets its second line after it was taken away.
     recording = os.path.join(work, "hour.wav")
     duration = repeat(demo, recording, 70)
-    clips, log, table = (os.path.join(work, name) for name in ("Calls", "log/LogDick.txt", "t.csv"))
+    # The table where a station keeps it, in the clip folder: it goes with the folder and
+    # must be made again with it, or every later row is written into a removed file.
+    clips, log = os.path.join(work, "Calls"), os.path.join(work, "log/LogDick.txt")
+    table = os.path.join(clips, "detections.csv")
     # A pause in every clip keeps the run going long enough to be disturbed.
     monitor = subprocess.Popen(
-        [program, "--input", recording, "--clip-dir", clips, "--log-file", log, "--table", table,
+        [program, "--input", recording, "--clip-dir", clips, "--log-file", log,
          "--stop-file", os.path.join(work, "stop.txt")],
         env=dict(os.environ, BM7_TEST_CLIP_PAUSE_MS="10"), stdout=subprocess.DEVNULL,
         stderr=subprocess.PIPE, text=True)
@@ -74,7 +77,8 @@ def secondary_files_taken_mid_run(work):
         last_start = float(list(csv.DictReader(rows))[-1]["start_s"])
     check(monitor.returncode == 0, f"the run ended with {monitor.returncode}: {errors}")
     check(last_start > duration - 60, f"the last detection is at {last_start} s of {duration:.0f}")
-    check("cannot append to the level log" in errors and "had vanished; made it again" in errors,
+    check("cannot append to the level log" in errors and "clip folder" in errors and
+          "detection table" in errors and "had vanished; made it again" in errors,
           f"no warnings: {errors}")
     check(os.path.exists(os.path.join(clips, table_clips(table)[-1])),
           "the last clip is not in the clip folder made again")
