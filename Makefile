@@ -18,12 +18,12 @@ PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
             pulseaudio pulseaudio-utils libasound2-plugins sox python3 libsystemd-dev \
             libhowardhinnant-date-dev tzdata clang libclang-rt-14-dev \
             slurmctld slurmd slurm-client munge \
-            libpng-dev chromium fonts-dejavu-core valgrind
+            libpng-dev chromium fonts-dejavu-core valgrind clang-format
 
 SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
 
 .PHONY: all deps build test test-normal test-sanitize fuzz fuzz-build bench demo install \
-        format clean
+        format format-check clean
 
 all: build
 
@@ -37,11 +37,13 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
 	fi
 
+# The project's own builds treat every warning as an error; a packager's build need not.
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBM7_WERROR=ON
 
 $(SAN_BUILD)/CMakeCache.txt:
-	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DBM7_SANITIZE=ON -DBM7_BENCHMARKS=OFF
+	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DBM7_SANITIZE=ON -DBM7_BENCHMARKS=OFF \
+	  -DBM7_WERROR=ON
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
@@ -76,7 +78,7 @@ fuzz: fuzz-build
 	  grep -h '^stat::number_of_executed_units' $(FUZZ_BUILD)/$$target.log; \
 	done
 
-test: test-normal test-sanitize fuzz
+test: format-check test-normal test-sanitize fuzz
 
 bench: build
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b"; done
@@ -89,8 +91,15 @@ demo: build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+SOURCES = $(shell find src tests bench -name '*.cpp' -o -name '*.h')
+
 format:
-	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	clang-format -i $(SOURCES)
+
+# The tree stays as `make format` leaves it; the test run fails on a file that is not.
+format-check: deps
+	@clang-format --dry-run --Werror $(SOURCES) || \
+	  { echo "make format-check: run 'make format' and commit the result"; exit 1; }
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) $(FUZZ_BUILD)

@@ -33,8 +33,8 @@ void makeDetectionMedia(benchmark::State& state) {
     bm7::report::Detection detection;
     std::string problem;
     for (auto _ : state) {
-        if (!maker.make("media/site/recording/000", samples.data(), samples.size(), kMargin, kMargin + kDetectionSamples,
-                        state.range(0) != 0, detection, problem))
+        if (!maker.make("media/site/recording/000", samples.data(), samples.size(), kMargin,
+                        kMargin + kDetectionSamples, state.range(0) != 0, detection, problem))
             state.SkipWithError(problem.c_str());
     }
     std::filesystem::remove_all(folder);
@@ -59,7 +59,8 @@ void writePagesOf100Detections(benchmark::State& state) {
     bm7::report::ScanSummary summary;
     std::string problem;
     for (auto _ : state)
-        if (!bm7::report::writeReportPages(folder, summary, detections, problem)) state.SkipWithError(problem.c_str());
+        if (!bm7::report::writeReportPages(folder, summary, detections, problem))
+            state.SkipWithError(problem.c_str());
     std::filesystem::remove_all(folder);
 }
 BENCHMARK(writePagesOf100Detections)->Unit(benchmark::kMillisecond);

@@ -50,7 +50,8 @@ public:
           spectrum_(fftw_alloc_complex(static_cast<std::size_t>(length / 2 + 1))) {
         forward_ = fftw_plan_dft_r2c_1d(length, real_, spectrum_, FFTW_MEASURE);
         inverse_ = fftw_plan_dft_c2r_1d(length, spectrum_, real_, FFTW_MEASURE);
-        const std::vector<double> input = blocktest::randomFrame(static_cast<std::size_t>(length), 1u);
+        const std::vector<double> input =
+            blocktest::randomFrame(static_cast<std::size_t>(length), 1u);
         for (int i = 0; i < length; ++i) real_[i] = input[static_cast<std::size_t>(i)];
     }
     ~FftwPair() {
@@ -103,10 +104,11 @@ void ownTransformsFrame(benchmark::State& state) {
     for (const FrameTransforms& t : kFrameTransforms) {
         for (int p = 0; p < t.pairs; ++p) {
             auto forward = std::make_unique<BlockHarness>(
-                registerRealFft, std::vector<std::vector<double>>{blocktest::scalar(-1)}, t.length, 2 * t.length, true);
+                registerRealFft, std::vector<std::vector<double>>{blocktest::scalar(-1)}, t.length,
+                2 * t.length, true);
             auto inverse = std::make_unique<BlockHarness>(
-                registerRealIfft, std::vector<std::vector<double>>{blocktest::scalar(-1)}, 2 * t.length, 2 * t.length,
-                true);
+                registerRealIfft, std::vector<std::vector<double>>{blocktest::scalar(-1)},
+                2 * t.length, 2 * t.length, true);
             forward->initializeConditions();
             inverse->initializeConditions();
             forward->setInput(blocktest::randomFrame(static_cast<std::size_t>(t.length), 2u));
@@ -127,7 +129,6 @@ BENCHMARK(ownTransformsFrame)
     ->ComputeStatistics("least", leastOf)
     ->ReportAggregatesOnly(true)
     ->Unit(benchmark::kMicrosecond);
-
 
 void modelStepFrame(benchmark::State& state) {
     if (demoRecordingFor<kModelSteps>().empty()) {
@@ -181,9 +182,10 @@ int main(int argc, char** argv) {
     const double own = reporter.least("ownTransformsFrame");
     const double step = reporter.least("modelStepFrame");
     if (floor > 0.0 && step > 0.0) {
-        std::printf("FFTW floor %.1f us per frame; own transforms %.2f x the floor; "
-                    "model step %.1f us, %.2f x the floor (goal at most 2.5; least times)\n",
-                    floor, own / floor, step, step / floor);
+        std::printf(
+            "FFTW floor %.1f us per frame; own transforms %.2f x the floor; "
+            "model step %.1f us, %.2f x the floor (goal at most 2.5; least times)\n",
+            floor, own / floor, step, step / floor);
     }
     return 0;
 }

@@ -58,11 +58,12 @@ int main(int argc, char** argv) {
         return usageError(problem);
     case bm7::ParseOutcome::help:
         bm7::printHelp(stdout, bm7::programOptions());
-        std::fputs("\nsubcommands:\n"
-                   "  brakmoor7 scan [options] PATH...   analyse folders of recordings into tables\n"
-                   "  brakmoor7 report [options] CLIPDIR review a live run's detections in a page\n"
-                   "  (each with --help)\n",
-                   stdout);
+        std::fputs(
+            "\nsubcommands:\n"
+            "  brakmoor7 scan [options] PATH...   analyse folders of recordings into tables\n"
+            "  brakmoor7 report [options] CLIPDIR review a live run's detections in a page\n"
+            "  (each with --help)\n",
+            stdout);
         return 0;
     case bm7::ParseOutcome::version:
         std::printf("%s %s\n", bm7::kModelName, BM7_VERSION);

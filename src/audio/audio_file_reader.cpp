@@ -104,8 +104,8 @@ bool AudioFileReader::open(const std::string& path, int channel, double sampleRa
                       "Cannot read audio file " + quoted(path) + ": " + error, problem);
     }
     if (info.frames <= 0 || info.channels <= 0 || info.samplerate <= 0) {
-        return refuse(AudioFileFailure::unreadable, "Audio file " + quoted(path) + " holds no audio",
-                      problem);
+        return refuse(AudioFileFailure::unreadable,
+                      "Audio file " + quoted(path) + " holds no audio", problem);
     }
     // Resampling such a file would only invent junk clips, as a damaged rate field would.
     if (info.samplerate < kLowestSampleRate) {
@@ -233,8 +233,7 @@ void AudioFileReader::noteFrames(sf_count_t frames, sf_count_t asked) {
                " its header announces; analysed as far as it goes";
 }
 
-bool AudioFileReader::refuse(AudioFileFailure kind, const std::string& text,
-                             std::string& problem) {
+bool AudioFileReader::refuse(AudioFileFailure kind, const std::string& text, std::string& problem) {
     failure_ = kind;
     problem = text;
     close();

@@ -1,7 +1,7 @@
 // Where the audio comes from, as the command line says: a sound device (the default one,
 // or the first whose name contains --device NAME, waited for with --reconnect) or an
-// audio file (--input FILE, with --channel N and --realtime). Whoever builds the model makes the layer here and hands it
-// to the WaveIn block with placeCaptureLayer.
+// audio file (--input FILE, with --channel N and --realtime). Whoever builds the model makes the
+// layer here and hands it to the WaveIn block with placeCaptureLayer.
 #pragma once
 
 #include <memory>

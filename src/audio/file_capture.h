@@ -77,9 +77,9 @@ private:
     CaptureBuffer* queueHead_ = nullptr;
     CaptureBuffer* queueTail_ = nullptr;
     int queuedCount_ = 0;
-    int wakeBatch_ = 1;   // queued buffers that wake an idle unpaced worker
-    int pacedBatch_ = 1;  // buffers a paced worker hands over together: half of those in
-                          // circulation, up to kLiveWakeBatch, as the model waits for
+    int wakeBatch_ = 1;            // queued buffers that wake an idle unpaced worker
+    int pacedBatch_ = 1;           // buffers a paced worker hands over together: half of those in
+                                   // circulation, up to kLiveWakeBatch, as the model waits for
     bool draining_ = false;        // the worker has not yet found the queue empty since waking
     bool awaitingBuffer_ = false;  // a paced worker waits for a queued buffer
     bool pacing_ = false;          // a paced worker is running

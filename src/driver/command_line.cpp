@@ -72,8 +72,8 @@ std::span<const OptionSpec> programOptions() {
     return kProgramOptions;
 }
 
-bool readOption(int argc, const char* const* argv, std::span<const OptionSpec> options,
-                int& index, std::string& name, std::string& value, std::string& problem) {
+bool readOption(int argc, const char* const* argv, std::span<const OptionSpec> options, int& index,
+                std::string& name, std::string& value, std::string& problem) {
     name = argv[index] + 2;
     value.clear();
     const std::size_t equals = name.find('=');

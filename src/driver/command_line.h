@@ -37,8 +37,8 @@ std::span<const OptionSpec> programOptions();
 // Reads the option at argv[index] ("--name", "--name=value", or "--name value", which
 // moves `index` past the value) into `name` and `value`. On a fault returns false with
 // `problem` naming it.
-bool readOption(int argc, const char* const* argv, std::span<const OptionSpec> options,
-                int& index, std::string& name, std::string& value, std::string& problem);
+bool readOption(int argc, const char* const* argv, std::span<const OptionSpec> options, int& index,
+                std::string& name, std::string& value, std::string& problem);
 
 // Parses argv[1..argc-1]. On usageError, `problem` names the argument at fault.
 ParseOutcome parseCommandLine(int argc, const char* const* argv,

@@ -19,13 +19,13 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // Under AddressSanitizer the blocks come from the heap, of exactly the size asked for,
 // so that a step running past the end of one is caught.
 void* allocateHugePages(std::size_t bytes) {
-    void* memory = ::operator new(std::max<std::size_t>(bytes, 1), std::align_val_t{kHugePage});
+    void* memory = ::operator new (std::max<std::size_t>(bytes, 1), std::align_val_t{kHugePage});
     std::memset(memory, 0, bytes);
     return memory;
 }
 
 void freeHugePages(void* memory, std::size_t) noexcept {
-    ::operator delete(memory, std::align_val_t{kHugePage});
+    ::operator delete (memory, std::align_val_t{kHugePage});
 }
 
 #else
@@ -43,8 +43,8 @@ void* allocateHugePages(std::size_t bytes) {
     const std::size_t size = roundedUp(bytes);
     // Map a page more than asked, then give back the parts before and after the first
     // aligned stretch of the size asked for.
-    void* mapped = mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped =
+        mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) throw std::bad_alloc();
     const auto start = reinterpret_cast<std::uintptr_t>(mapped);
     const std::uintptr_t aligned = roundedUp(start);

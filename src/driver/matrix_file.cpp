@@ -5,7 +5,9 @@
 
 namespace bm7 {
 
-std::int32_t matrixTypeWord() { return std::endian::native == std::endian::little ? 0 : 1000; }
+std::int32_t matrixTypeWord() {
+    return std::endian::native == std::endian::little ? 0 : 1000;
+}
 
 bool writeMatrixRecord(std::FILE* file, const char* name, std::int32_t rows, std::int32_t cols,
                        const double* columnMajorValues) {

@@ -10,7 +10,8 @@ void AudioHistory::append(const double* samples, std::size_t count) {
     const std::size_t size = ring_.size();
     // Only the newest `size` samples can stay.
     const std::size_t skipped = count > size ? count - size : 0;
-    std::size_t at = static_cast<std::size_t>((end_ + static_cast<std::int64_t>(skipped)) % static_cast<std::int64_t>(size));
+    std::size_t at = static_cast<std::size_t>((end_ + static_cast<std::int64_t>(skipped)) %
+                                              static_cast<std::int64_t>(size));
     for (std::size_t i = skipped; i < count; ++i) {
         ring_[at] = samples[i];
         at = at + 1 == size ? 0 : at + 1;

@@ -26,7 +26,8 @@ public:
     // Copies the samples at positions first ... last - 1 that are still held into `out`
     // (which must hold last - first) and returns how many, starting at the returned
     // position `copiedFrom`. Positions outside the history are left out.
-    std::size_t copy(std::int64_t first, std::int64_t last, double* out, std::int64_t& copiedFrom) const;
+    std::size_t copy(std::int64_t first, std::int64_t last, double* out,
+                     std::int64_t& copiedFrom) const;
 
 private:
     std::vector<double> ring_;

@@ -88,7 +88,8 @@ std::string barChartSvg(const ChartText& chart, const std::vector<Bar>& bars) {
         }
     }
     line(svg, kLeft, kTop + kPlotHeight, kLeft + kPlotWidth, kTop + kPlotHeight, "axis");
-    text(svg, kLeft + kPlotWidth / 2, kHeight - 10, "middle", chart.categoryAxis, " class=\"label\"");
+    text(svg, kLeft + kPlotWidth / 2, kHeight - 10, "middle", chart.categoryAxis,
+         " class=\"label\"");
     text(svg, 14, kTop + kPlotHeight / 2, "middle", chart.countAxis,
          " class=\"label\" transform=\"rotate(-90 14 " + number(kTop + kPlotHeight / 2) + ")\"");
     return svg + "</svg>";

@@ -74,8 +74,9 @@ int decimalsFor(double step) {
 }  // namespace
 
 bool dayAndHour(const std::string& dateTime, std::string& day, int& hour) {
-    const bool shaped = isDigits(dateTime, 0, 4) && dateTime[4] == '-' && isDigits(dateTime, 5, 2) &&
-                        dateTime[7] == '-' && isDigits(dateTime, 8, 2) && dateTime[10] == 'T' &&
+    const bool shaped = isDigits(dateTime, 0, 4) && dateTime[4] == '-' &&
+                        isDigits(dateTime, 5, 2) && dateTime[7] == '-' &&
+                        isDigits(dateTime, 8, 2) && dateTime[10] == 'T' &&
                         isDigits(dateTime, 11, 2);
     if (!shaped) return false;
     const int month = number(dateTime, 5, 2);
@@ -112,13 +113,16 @@ Histogram histogram(const std::vector<double>& values, int targetBins) {
     Histogram result;
     std::vector<double> finite;
     for (const double value : values) {
-        if (std::isfinite(value)) finite.push_back(value);
-        else ++result.notCounted;
+        if (std::isfinite(value))
+            finite.push_back(value);
+        else
+            ++result.notCounted;
     }
     if (finite.empty()) return result;
     const auto [low, high] = std::minmax_element(finite.begin(), finite.end());
     const double span = *high - *low;
-    const double step = roundStep(span > 0 ? span / targetBins : std::max(std::fabs(*low), 1.0) / 10);
+    const double step =
+        roundStep(span > 0 ? span / targetBins : std::max(std::fabs(*low), 1.0) / 10);
     const double start = std::floor(*low / step) * step;
     const auto binCount = static_cast<std::size_t>(std::floor((*high - start) / step)) + 1;
     const int decimals = decimalsFor(step);

@@ -18,7 +18,8 @@ struct Bar {
 
 struct Activity {
     std::vector<Bar> byHour;  // always 24 bars, 0 to 23
-    std::vector<Bar> byDay;   // every day from the first to the last, or only those with detections over long spans
+    std::vector<Bar> byDay;   // every day from the first to the last, or only those with detections
+                              // over long spans
     long long undated = 0;    // detections whose date-time is empty or unreadable
 };
 

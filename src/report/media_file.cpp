@@ -17,8 +17,10 @@ std::atomic<unsigned> temporaryCount{0};
 
 std::string temporaryName(const std::string& path) {
     const std::filesystem::path target(path);
-    const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(temporaryCount.fetch_add(1));
-    return (target.parent_path() / ("." + target.filename().string() + "." + unique + ".part")).string();
+    const std::string unique =
+        std::to_string(::getpid()) + "-" + std::to_string(temporaryCount.fetch_add(1));
+    return (target.parent_path() / ("." + target.filename().string() + "." + unique + ".part"))
+        .string();
 }
 
 bool writeAll(int fd, std::string_view bytes) {

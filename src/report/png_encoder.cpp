@@ -22,8 +22,8 @@ bool writeImage(png_structp png, png_infop info, std::vector<std::uint8_t>* byte
                 const std::uint8_t* const* rows, int width, int height, const png_color* palette) {
     if (setjmp(png_jmpbuf(png))) return false;
     png_set_write_fn(png, bytes, appendBytes, flushNothing);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height),
-                 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     png_set_PLTE(png, info, palette, 256);
     // Fast compression and no row filter: a spectrogram per detection is made while
@@ -46,13 +46,15 @@ bool PngEncoder::encode(const std::uint8_t* indices, int width, int height, cons
     }
     bytes_.clear();
     rows_.resize(static_cast<std::size_t>(height));
-    for (int y = 0; y < height; ++y) rows_[static_cast<std::size_t>(y)] = indices + std::size_t(y) * width;
+    for (int y = 0; y < height; ++y)
+        rows_[static_cast<std::size_t>(y)] = indices + std::size_t(y) * width;
     png_color colours[256];
     for (int i = 0; i < 256; ++i) colours[i] = {palette[i].red, palette[i].green, palette[i].blue};
 
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
-    const bool written = info && writeImage(png, info, &bytes_, rows_.data(), width, height, colours);
+    const bool written =
+        info && writeImage(png, info, &bytes_, rows_.data(), width, height, colours);
     png_destroy_write_struct(&png, &info);
     if (!written) problem = "the PNG encoder failed";
     return written;

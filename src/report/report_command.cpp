@@ -51,7 +51,8 @@ int parseArguments(int argc, char** argv, Arguments& arguments) {
         } else if (argument.rfind("--out=", 0) == 0) {
             arguments.reportFolder = argument.substr(6);
         } else if (argument.rfind("--", 0) == 0 || !arguments.clipFolder.empty()) {
-            std::fprintf(stderr, "brakmoor7 report: unexpected argument \"%s\"\n%s", argument.c_str(), kUsage);
+            std::fprintf(stderr, "brakmoor7 report: unexpected argument \"%s\"\n%s",
+                         argument.c_str(), kUsage);
             return 1;
         } else {
             arguments.clipFolder = argument;
@@ -88,8 +89,8 @@ Detection detectionOf(const LiveDetection& row) {
 
 // Shows one clip: its spectrogram (the clip is the detection, with no margin) and the
 // clip itself in the player, or a WAVE copy of it where browsers cannot play it.
-bool addClip(const Arguments& arguments, DetectionMediaMaker& maker,
-             std::vector<double>& samples, Detection& detection, std::string& problem) {
+bool addClip(const Arguments& arguments, DetectionMediaMaker& maker, std::vector<double>& samples,
+             Detection& detection, std::string& problem) {
     if (detection.file.find('/') != std::string::npos || detection.file == "..") {
         problem = "\"" + detection.file + "\" is not a file name in the clip folder";
         return false;
@@ -101,10 +102,11 @@ bool addClip(const Arguments& arguments, DetectionMediaMaker& maker,
     if (playable) {
         std::error_code error;
         detection.audioFile =
-            fs::relative(fs::absolute(clip), fs::absolute(arguments.reportFolder), error).generic_string();
+            fs::relative(fs::absolute(clip), fs::absolute(arguments.reportFolder), error)
+                .generic_string();
     }
-    return maker.make(detectionMediaStem(detection.file, 0), samples.data(), samples.size(), 0, samples.size(), !playable, detection,
-                      problem);
+    return maker.make(detectionMediaStem(detection.file, 0), samples.data(), samples.size(), 0,
+                      samples.size(), !playable, detection, problem);
 }
 
 }  // namespace
@@ -120,12 +122,13 @@ int reportMain(int argc, char** argv) {
         std::fprintf(stderr, "brakmoor7 report: %s\n", problem.c_str());
         return 1;
     }
-    for (const std::string& warning : warnings) std::fprintf(stderr, "brakmoor7 report: %s\n", warning.c_str());
+    for (const std::string& warning : warnings)
+        std::fprintf(stderr, "brakmoor7 report: %s\n", warning.c_str());
     std::error_code error;
     fs::create_directories(arguments.reportFolder, error);
     if (error) {
-        std::fprintf(stderr, "brakmoor7 report: cannot create %s: %s\n", arguments.reportFolder.c_str(),
-                     error.message().c_str());
+        std::fprintf(stderr, "brakmoor7 report: cannot create %s: %s\n",
+                     arguments.reportFolder.c_str(), error.message().c_str());
         return 1;
     }
 
@@ -156,8 +159,8 @@ int reportMain(int argc, char** argv) {
         std::fprintf(stderr, "brakmoor7 report: %s\n", problem.c_str());
         return 1;
     }
-    std::printf("%s/index.html: %zu detection%s\n", arguments.reportFolder.c_str(), detections.size(),
-                detections.size() == 1 ? "" : "s");
+    std::printf("%s/index.html: %zu detection%s\n", arguments.reportFolder.c_str(),
+                detections.size(), detections.size() == 1 ? "" : "s");
     return summary.filesWithErrors.empty() ? 0 : 2;
 }
 

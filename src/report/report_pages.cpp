@@ -23,11 +23,12 @@ std::vector<RankedDetection> ranked(const std::vector<Detection>& detections) {
     std::vector<RankedDetection> rows;
     rows.reserve(detections.size());
     for (const Detection& detection : detections) rows.push_back({&detection, 0});
-    std::stable_sort(rows.begin(), rows.end(), [](const RankedDetection& a, const RankedDetection& b) {
-        const double x = a.detection->songRatio, y = b.detection->songRatio;
-        if (std::isnan(x) || std::isnan(y)) return !std::isnan(x) && std::isnan(y);
-        return x > y;
-    });
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const RankedDetection& a, const RankedDetection& b) {
+                         const double x = a.detection->songRatio, y = b.detection->songRatio;
+                         if (std::isnan(x) || std::isnan(y)) return !std::isnan(x) && std::isnan(y);
+                         return x > y;
+                     });
     for (std::size_t i = 0; i < rows.size(); ++i) rows[i].rank = i + 1;
     return rows;
 }
@@ -50,21 +51,27 @@ std::string pageLinks(std::size_t page, std::size_t pageCount) {
 std::string pageHtml(const std::string& summary, const std::string& charts,
                      const std::vector<RankedDetection>& rows, std::size_t page,
                      std::size_t pageCount, std::size_t total) {
-    const std::string pageText = "page " + std::to_string(page) + " of " + std::to_string(pageCount);
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-                       "<title>brakmoor7 review report, " + pageText + "</title>\n<style>" +
-                       kPageStyle + "</style>\n</head>\n<body>\n<h1>brakmoor7 review report</h1>\n";
+    const std::string pageText =
+        "page " + std::to_string(page) + " of " + std::to_string(pageCount);
+    std::string html =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+        "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+        "<title>brakmoor7 review report, " +
+        pageText + "</title>\n<style>" + kPageStyle +
+        "</style>\n</head>\n<body>\n<h1>brakmoor7 review report</h1>\n";
     html += summary + charts;
     const std::size_t first = (page - 1) * kRowsPerPage + 1;
     html += "<h2>Detections</h2>\n<p>";
-    html += total == 0 ? "No detections."
-                       : "Rows " + std::to_string(first) + " to " + std::to_string(first + rows.size() - 1) +
-                             " of " + std::to_string(total) + " (" + pageText +
-                             "), best Song Ratio first. Click a column header to sort this page by it.";
+    html += total == 0
+                ? "No detections."
+                : "Rows " + std::to_string(first) + " to " +
+                      std::to_string(first + rows.size() - 1) + " of " + std::to_string(total) +
+                      " (" + pageText +
+                      "), best Song Ratio first. Click a column header to sort this page by it.";
     html += "</p>\n" + pageLinks(page, pageCount);
-    html += "<p><label>Filter by file name <input id=\"filter\" type=\"search\"></label> "
-            "<span id=\"shown\" class=\"note\"></span></p>\n";
+    html +=
+        "<p><label>Filter by file name <input id=\"filter\" type=\"search\"></label> "
+        "<span id=\"shown\" class=\"note\"></span></p>\n";
     html += detectionTable(rows) + pageLinks(page, pageCount);
     return html + "<script>" + kPageScript + "</script>\n</body>\n</html>\n";
 }
@@ -87,12 +94,17 @@ bool writeReportPages(const std::string& reportFolder, const ScanSummary& summar
     const std::vector<RankedDetection> rows = ranked(detections);
     const std::string summaryHtml = summarySection(summary);
     const std::string charts = chartsSection(detections);
-    const std::size_t pageCount = std::max<std::size_t>(1, (rows.size() + kRowsPerPage - 1) / kRowsPerPage);
+    const std::size_t pageCount =
+        std::max<std::size_t>(1, (rows.size() + kRowsPerPage - 1) / kRowsPerPage);
     for (std::size_t page = 1; page <= pageCount; ++page) {
-        const auto from = rows.begin() + static_cast<std::ptrdiff_t>(std::min(rows.size(), (page - 1) * kRowsPerPage));
-        const auto to = rows.begin() + static_cast<std::ptrdiff_t>(std::min(rows.size(), page * kRowsPerPage));
-        const std::string html = pageHtml(summaryHtml, charts, {from, to}, page, pageCount, rows.size());
-        if (!writeFileAtomically(reportFolder + "/" + pageFileName(page), html, problem)) return false;
+        const auto from = rows.begin() + static_cast<std::ptrdiff_t>(
+                                             std::min(rows.size(), (page - 1) * kRowsPerPage));
+        const auto to =
+            rows.begin() + static_cast<std::ptrdiff_t>(std::min(rows.size(), page * kRowsPerPage));
+        const std::string html =
+            pageHtml(summaryHtml, charts, {from, to}, page, pageCount, rows.size());
+        if (!writeFileAtomically(reportFolder + "/" + pageFileName(page), html, problem))
+            return false;
     }
     // Pages left from an earlier, longer report would link to a ranking that is gone.
     std::size_t stale = pageCount + 1;

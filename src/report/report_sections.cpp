@@ -27,8 +27,9 @@ std::string errorList(const std::vector<FileProblem>& problems) {
 
 std::string notCountedNote(long long count, const char* why) {
     if (count == 0) return {};
-    return "<p class=\"note\">" + std::to_string(count) + (count == 1 ? " detection " : " detections ") +
-           why + " not counted in these charts.</p>\n";
+    return "<p class=\"note\">" + std::to_string(count) +
+           (count == 1 ? " detection " : " detections ") + why +
+           " not counted in these charts.</p>\n";
 }
 
 std::vector<double> scores(const std::vector<Detection>& detections, double Detection::*score) {
@@ -60,7 +61,8 @@ void detectionRow(std::string& html, const Detection& detection, std::size_t ran
     cell(html, detection.beginDateTime,
          detection.beginDateTime.empty() ? "&mdash;" : escapeHtml(detection.beginDateTime), "when");
     cell(html, detection.file,
-         "<span title=\"" + escapeHtml(detection.beginPath) + "\">" + escapeHtml(detection.file) + "</span>");
+         "<span title=\"" + escapeHtml(detection.beginPath) + "\">" + escapeHtml(detection.file) +
+             "</span>");
     numberCell(html, fixed(detection.fileOffsetS, 3));
     numberCell(html, fixed(detection.endS - detection.fileOffsetS, 3));
     numberCell(html, fixed(detection.songRatio, 4));
@@ -68,14 +70,14 @@ void detectionRow(std::string& html, const Detection& detection, std::size_t ran
     std::string image = "no image";
     if (!detection.imageFile.empty()) {
         const std::string source = escapeHtml(urlPath(detection.imageFile));
-        image = "<a href=\"" + source + "\"><img src=\"" + source + "\" alt=\"Spectrogram of detection " +
-                rankText + "\"></a>";
+        image = "<a href=\"" + source + "\"><img src=\"" + source +
+                "\" alt=\"Spectrogram of detection " + rankText + "\"></a>";
     }
     cell(html, rankText, image);
     std::string audio = "no audio";
     if (!detection.audioFile.empty())
-        audio = "<audio controls preload=\"metadata\" src=\"" + escapeHtml(urlPath(detection.audioFile)) +
-                "\"></audio>";
+        audio = "<audio controls preload=\"metadata\" src=\"" +
+                escapeHtml(urlPath(detection.audioFile)) + "\"></audio>";
     cell(html, rankText, audio);
     html += "</tr>\n";
 }
@@ -103,18 +105,23 @@ std::string chartsSection(const std::vector<Detection>& detections) {
     const Histogram levels = histogram(scores(detections, &Detection::peakLevelDb), kHistogramBins);
     std::string html = "<h2>When and how strongly it fired</h2>\n";
     html += notCountedNote(activity.undated, "without a date-time are");
-    html += notCountedNote(ratios.notCounted + levels.notCounted, "scores that are not numbers are");
+    html +=
+        notCountedNote(ratios.notCounted + levels.notCounted, "scores that are not numbers are");
     html += "<div class=\"charts\">\n";
-    html += barChartSvg({"by-hour", "Detections per hour of the day", "Hour of the day (the recordings' time zone)",
-                         "Detections"},
-                        activity.byHour) + "\n";
-    html += barChartSvg({"by-day", "Detections per day", "Day", "Detections"}, activity.byDay) + "\n";
-    html += barChartSvg({"song-ratio", "Distribution of Song Ratio", "Song Ratio (lower edge of the bin)",
-                         "Detections"},
-                        ratios.bins) + "\n";
+    html += barChartSvg({"by-hour", "Detections per hour of the day",
+                         "Hour of the day (the recordings' time zone)", "Detections"},
+                        activity.byHour) +
+            "\n";
+    html +=
+        barChartSvg({"by-day", "Detections per day", "Day", "Detections"}, activity.byDay) + "\n";
+    html += barChartSvg({"song-ratio", "Distribution of Song Ratio",
+                         "Song Ratio (lower edge of the bin)", "Detections"},
+                        ratios.bins) +
+            "\n";
     html += barChartSvg({"peak-level", "Distribution of Peak Level (dB)",
                          "Peak Level (dB) (lower edge of the bin)", "Detections"},
-                        levels.bins) + "\n";
+                        levels.bins) +
+            "\n";
     return html + "</div>\n";
 }
 

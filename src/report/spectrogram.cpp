@@ -26,8 +26,8 @@ constexpr std::array<Rgb, 5> kPaletteAnchors{
 
 Rgb paletteColour(double position) {
     const double scaled = position * (kPaletteAnchors.size() - 1);
-    const std::size_t lower = std::min<std::size_t>(static_cast<std::size_t>(scaled),
-                                                    kPaletteAnchors.size() - 2);
+    const std::size_t lower =
+        std::min<std::size_t>(static_cast<std::size_t>(scaled), kPaletteAnchors.size() - 2);
     const double fraction = scaled - static_cast<double>(lower);
     const auto mix = [fraction](std::uint8_t a, std::uint8_t b) {
         return static_cast<std::uint8_t>(std::lround(a + (b - a) * fraction));
@@ -55,14 +55,16 @@ int spectrogramWidth(std::size_t sampleCount) {
 
 int spectrogramColumn(std::size_t position, int width) {
     // Column j is centred on sample j * hop + window / 2.
-    const double column = (static_cast<double>(position) - kSpectrogramWindow / 2.0) / kSpectrogramHop;
+    const double column =
+        (static_cast<double>(position) - kSpectrogramWindow / 2.0) / kSpectrogramHop;
     return static_cast<int>(std::clamp<double>(std::round(column), 0.0, width - 1.0));
 }
 
 SpectrogramRenderer::SpectrogramRenderer() {
     const double pi = std::acos(-1.0);
     for (int n = 0; n < kSpectrogramWindow; ++n)
-        window_[static_cast<std::size_t>(n)] = 0.5 - 0.5 * std::cos(2.0 * pi * n / kSpectrogramWindow);
+        window_[static_cast<std::size_t>(n)] =
+            0.5 - 0.5 * std::cos(2.0 * pi * n / kSpectrogramWindow);
     for (std::size_t level = 0; level < kLevels; ++level)
         palette_[level] = paletteColour(static_cast<double>(level) / (kLevels - 1));
     palette_[kDetectionMarkIndex] = kDetectionMark;
@@ -78,10 +80,11 @@ bool SpectrogramRenderer::render(const double* samples, std::size_t count, std::
     for (int column = 0; column < width_; ++column) drawColumn(samples, count, column);
     markBand();
     markDetection(begin, end);
-    if (!encoder_.encode(pixels_.data(), width_, kSpectrogramRows, palette_.data(), problem)) return false;
+    if (!encoder_.encode(pixels_.data(), width_, kSpectrogramRows, palette_.data(), problem))
+        return false;
     const auto& bytes = encoder_.bytes();
-    return writeMediaFile(
-        pngPath, {reinterpret_cast<const char*>(bytes.data()), bytes.size()}, problem);
+    return writeMediaFile(pngPath, {reinterpret_cast<const char*>(bytes.data()), bytes.size()},
+                          problem);
 }
 
 void SpectrogramRenderer::drawColumn(const double* samples, std::size_t count, int column) {
@@ -95,11 +98,12 @@ void SpectrogramRenderer::drawColumn(const double* samples, std::size_t count, i
     const double range = kCeilingDbfs - kFloorDbfs;
     for (int bin = 0; bin < kSpectrogramRows; ++bin) {
         const std::size_t k = static_cast<std::size_t>(bin);
-        const double power = (re_[k] * re_[k] + im_[k] * im_[k]) /
-                             (kFullScaleMagnitude * kFullScaleMagnitude);
+        const double power =
+            (re_[k] * re_[k] + im_[k] * im_[k]) / (kFullScaleMagnitude * kFullScaleMagnitude);
         const double dbfs = 10.0 * std::log10(power + 1e-30);
         const double position = std::clamp((dbfs - kFloorDbfs) / range, 0.0, 1.0);
-        setPixel(column, kSpectrogramRows - 1 - bin, static_cast<std::uint8_t>(std::lround(position * (kLevels - 1))));
+        setPixel(column, kSpectrogramRows - 1 - bin,
+                 static_cast<std::uint8_t>(std::lround(position * (kLevels - 1))));
     }
 }
 

@@ -18,11 +18,20 @@ std::string escaped(std::string_view text) {
     result.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '\\': result += "\\\\"; break;
-            case '\t': result += "\\t"; break;
-            case '\n': result += "\\n"; break;
-            case '\r': result += "\\r"; break;
-            default: result += c;
+        case '\\':
+            result += "\\\\";
+            break;
+        case '\t':
+            result += "\\t";
+            break;
+        case '\n':
+            result += "\\n";
+            break;
+        case '\r':
+            result += "\\r";
+            break;
+        default:
+            result += c;
         }
     }
     return result;
@@ -37,11 +46,20 @@ bool unescape(std::string_view text, std::string& result) {
         }
         if (++i == text.size()) return false;
         switch (text[i]) {
-            case '\\': result += '\\'; break;
-            case 't': result += '\t'; break;
-            case 'n': result += '\n'; break;
-            case 'r': result += '\r'; break;
-            default: return false;
+        case '\\':
+            result += '\\';
+            break;
+        case 't':
+            result += '\t';
+            break;
+        case 'n':
+            result += '\n';
+            break;
+        case 'r':
+            result += '\r';
+            break;
+        default:
+            return false;
         }
     }
     return true;
@@ -61,13 +79,15 @@ class EntryLines {
 public:
     explicit EntryLines(std::string_view body) : rest_(body) {}
 
-    bool next(std::string_view label, std::size_t fieldCount, std::vector<std::string_view>& fields) {
+    bool next(std::string_view label, std::size_t fieldCount,
+              std::vector<std::string_view>& fields) {
         const std::size_t end = rest_.find('\n');
         if (end == std::string_view::npos) return false;
         std::string_view line = rest_.substr(0, end);
         rest_.remove_prefix(end + 1);
         fields.clear();
-        for (std::size_t tab = line.find('\t'); tab != std::string_view::npos; tab = line.find('\t')) {
+        for (std::size_t tab = line.find('\t'); tab != std::string_view::npos;
+             tab = line.find('\t')) {
             fields.push_back(line.substr(0, tab));
             line.remove_prefix(tab + 1);
         }
@@ -131,7 +151,8 @@ bool readKey(EntryLines& lines, RecordingKey& key) {
 
 bool readDetection(EntryLines& lines, DetectionResult& detection) {
     std::vector<std::string_view> fields;
-    return lines.next("detection", 6, fields) && readNumber(fields[0], detection.fileOffsetSeconds) &&
+    return lines.next("detection", 6, fields) &&
+           readNumber(fields[0], detection.fileOffsetSeconds) &&
            readNumber(fields[1], detection.endOffsetSeconds) &&
            readNumber(fields[2], detection.songRatio) &&
            readNumber(fields[3], detection.peakLevelDb) &&
@@ -161,8 +182,8 @@ bool readResult(EntryLines& lines, FileResult& result) {
 }  // namespace
 
 bool operator==(const RecordingKey& a, const RecordingKey& b) {
-    return a.path == b.path && a.size == b.size &&
-           a.modifiedNanoseconds == b.modifiedNanoseconds && a.options == b.options;
+    return a.path == b.path && a.size == b.size && a.modifiedNanoseconds == b.modifiedNanoseconds &&
+           a.options == b.options;
 }
 
 std::string fnv1a64Hex(std::string_view bytes) {
@@ -196,10 +217,11 @@ std::string journalEntryText(const RecordingKey& key, const FileResult& result) 
     appendLine(text, "message", {escaped(result.message)});
     appendLine(text, "detections", {std::to_string(result.detections.size())});
     for (const DetectionResult& detection : result.detections) {
-        appendLine(text, "detection",
-                   {exactNumber(detection.fileOffsetSeconds), exactNumber(detection.endOffsetSeconds),
-                    exactNumber(detection.songRatio), exactNumber(detection.peakLevelDb),
-                    escaped(detection.beginDateTime), escaped(detection.clip)});
+        appendLine(
+            text, "detection",
+            {exactNumber(detection.fileOffsetSeconds), exactNumber(detection.endOffsetSeconds),
+             exactNumber(detection.songRatio), exactNumber(detection.peakLevelDb),
+             escaped(detection.beginDateTime), escaped(detection.clip)});
     }
     appendLine(text, kChecksumLabel, {fnv1a64Hex(text)});
     return text;

@@ -118,7 +118,8 @@ void ScanProgress::drawLine() {
         const double perFile = elapsed / totals_.analysed;
         left = clockText(perFile * (toAnalyse - totals_.analysed));
     }
-    std::fprintf(stream_, "\r\033[K%d/%d files, %.2f h of audio, %ld detections, %.1fx real time, %s left",
+    std::fprintf(stream_,
+                 "\r\033[K%d/%d files, %.2f h of audio, %ld detections, %.1fx real time, %s left",
                  totals_.done, totals_.files, totals_.audioSeconds / kSecondsPerHour,
                  totals_.detections, speedOf(totals_.analysedAudioSeconds, elapsed), left.c_str());
     std::fflush(stream_);
@@ -135,8 +136,8 @@ double ScanProgress::elapsedSeconds() const {
 }
 
 void printSummary(std::FILE* out, const ScanTotals& totals, double wallSeconds) {
-    std::fprintf(out, "Files: %d ok, %d with errors, %d skipped (%d of %d finished",
-                 totals.ok, totals.errors, totals.skipped, totals.done, totals.files);
+    std::fprintf(out, "Files: %d ok, %d with errors, %d skipped (%d of %d finished", totals.ok,
+                 totals.errors, totals.skipped, totals.done, totals.files);
     if (totals.done > totals.analysed) {
         std::fprintf(out, ", %d by an earlier scan", totals.done - totals.analysed);
     }

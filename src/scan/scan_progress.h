@@ -16,9 +16,9 @@ namespace bm7::scan {
 enum class ProgressMode { terminal, lines, quiet };
 
 struct ScanTotals {
-    int files = 0;      // in this scan (or shard)
-    int done = 0;       // finished, in this run or an earlier one
-    int analysed = 0;   // finished in this run
+    int files = 0;     // in this scan (or shard)
+    int done = 0;      // finished, in this run or an earlier one
+    int analysed = 0;  // finished in this run
     int ok = 0;
     int skipped = 0;
     int errors = 0;

@@ -27,7 +27,8 @@ bool exists(const std::string& path) {
     return fs::exists(path, error);
 }
 
-report::ScanSummary summaryOf(const std::vector<std::string>& paths, const std::vector<FileResult>& results) {
+report::ScanSummary summaryOf(const std::vector<std::string>& paths,
+                              const std::vector<FileResult>& results) {
     report::ScanSummary summary;
     summary.scannedPaths = paths;
     summary.fileCount = static_cast<long long>(results.size());
@@ -36,13 +37,15 @@ report::ScanSummary summaryOf(const std::vector<std::string>& paths, const std::
     for (const FileResult& result : results) {
         seconds += result.durationSeconds;
         summary.detectionCount += static_cast<long long>(result.detections.size());
-        if (result.status == FileStatus::error) summary.filesWithErrors.push_back({result.file, result.message});
+        if (result.status == FileStatus::error)
+            summary.filesWithErrors.push_back({result.file, result.message});
     }
     summary.audioHours = seconds / 3600.0;
     return summary;
 }
 
-report::Detection detectionOf(const std::string& reportFolder, const FileResult& result, std::size_t index) {
+report::Detection detectionOf(const std::string& reportFolder, const FileResult& result,
+                              std::size_t index) {
     const DetectionResult& row = result.detections[index];
     report::Detection detection;
     detection.file = result.file;
@@ -71,7 +74,8 @@ std::string reportFolderOf(const std::string& outputFolder) {
 bool hasReportMedia(const std::string& outputFolder, const FileResult& result) {
     const std::string folder = reportFolderOf(outputFolder);
     for (std::size_t index = 0; index < result.detections.size(); ++index)
-        if (!exists(folder + "/" + report::detectionMediaStem(result.file, index) + ".png")) return false;
+        if (!exists(folder + "/" + report::detectionMediaStem(result.file, index) + ".png"))
+            return false;
     return true;
 }
 
@@ -93,8 +97,9 @@ bool makeReportMedia(const FoundRecording& recording, int channel, const FileRes
             report::Detection made;
             std::string why;
             const std::int64_t length = ended ? read : std::numeric_limits<std::int64_t>::max();
-            if (!maker.make(report::detectionMediaStem(result.file, index), samplesAt(row.fileOffsetSeconds),
-                            end, length, !report::browsersPlay(row.clip), made, why)) {
+            if (!maker.make(report::detectionMediaStem(result.file, index),
+                            samplesAt(row.fileOffsetSeconds), end, length,
+                            !report::browsersPlay(row.clip), made, why)) {
                 problem = why;
                 allMade = false;
             }

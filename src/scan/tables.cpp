@@ -14,28 +14,30 @@ constexpr int kSecondsDecimals = 6;
 constexpr int kRatioDecimals = 4;
 constexpr int kLevelDecimals = 2;
 
-std::string seconds(double value) { return fixedDecimals(value, kSecondsDecimals); }
+std::string seconds(double value) {
+    return fixedDecimals(value, kSecondsDecimals);
+}
 
 std::string baseName(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string countUnlessUnknown(int value) { return value == 0 ? "" : std::to_string(value); }
+std::string countUnlessUnknown(int value) {
+    return value == 0 ? "" : std::to_string(value);
+}
 
 double placedDuration(const FileResult& file) {
-    return std::isfinite(file.durationSeconds) && file.durationSeconds > 0.0
-               ? file.durationSeconds
-               : 0.0;
+    return std::isfinite(file.durationSeconds) && file.durationSeconds > 0.0 ? file.durationSeconds
+                                                                             : 0.0;
 }
 
 // Both detection tables end with these columns, in this order.
 std::vector<std::string> withDateScoresAndClip(std::vector<std::string> fields,
                                                const DetectionResult& detection) {
-    fields.insert(fields.end(), {detection.beginDateTime,
-                                 fixedDecimals(detection.songRatio, kRatioDecimals),
-                                 fixedDecimals(detection.peakLevelDb, kLevelDecimals),
-                                 detection.clip});
+    fields.insert(fields.end(),
+                  {detection.beginDateTime, fixedDecimals(detection.songRatio, kRatioDecimals),
+                   fixedDecimals(detection.peakLevelDb, kLevelDecimals), detection.clip});
     return fields;
 }
 
@@ -46,18 +48,21 @@ constexpr std::size_t kBeginPathColumn = 8;
 
 std::string_view statusName(FileStatus status) {
     switch (status) {
-        case FileStatus::ok: return "ok";
-        case FileStatus::error: return "error";
-        case FileStatus::skipped: return "skipped";
+    case FileStatus::ok:
+        return "ok";
+    case FileStatus::error:
+        return "error";
+    case FileStatus::skipped:
+        return "skipped";
     }
     return "error";
 }
 
 std::string selectionTableText(const std::vector<FileResult>& results) {
-    std::string text = tabLine({"Selection", "View", "Channel", "Begin Time (s)", "End Time (s)",
-                                "Low Freq (Hz)", "High Freq (Hz)", "Begin File", "Begin Path",
-                                "File Offset (s)", "Begin Date Time", "Song Ratio",
-                                "Peak Level (dB)", "Clip"});
+    std::string text =
+        tabLine({"Selection", "View", "Channel", "Begin Time (s)", "End Time (s)", "Low Freq (Hz)",
+                 "High Freq (Hz)", "Begin File", "Begin Path", "File Offset (s)", "Begin Date Time",
+                 "Song Ratio", "Peak Level (dB)", "Clip"});
     long selection = 0;
     double filesBefore = 0.0;
     for (const FileResult& file : results) {
@@ -108,10 +113,9 @@ bool writeTables(const std::string& outputFolder, const std::vector<FileResult>&
     const std::string folder = outputFolder.empty() ? "./" : outputFolder + "/";
     return writeFileAtomically(folder + std::string(kSelectionTableName),
                                selectionTableText(results), problem) &&
-           writeFileAtomically(folder + std::string(kDetectionsCsvName),
-                               detectionsCsvText(results), problem) &&
-           writeFileAtomically(folder + std::string(kFilesCsvName), filesCsvText(results),
-                               problem);
+           writeFileAtomically(folder + std::string(kDetectionsCsvName), detectionsCsvText(results),
+                               problem) &&
+           writeFileAtomically(folder + std::string(kFilesCsvName), filesCsvText(results), problem);
 }
 
 }  // namespace bm7::scan

@@ -58,8 +58,7 @@ std::string formatStatus(const StationStatus& s) {
     return out;
 }
 
-bool writeStatusFile(const std::string& path, const StationStatus& status,
-                     std::string& problem) {
+bool writeStatusFile(const std::string& path, const StationStatus& status, std::string& problem) {
     return writeFileAtomically(path, formatStatus(status), problem);
 }
 

@@ -25,7 +25,6 @@ struct StationStatus {
 // Every metric with its HELP and TYPE lines.
 std::string formatStatus(const StationStatus& status);
 
-bool writeStatusFile(const std::string& path, const StationStatus& status,
-                     std::string& problem);
+bool writeStatusFile(const std::string& path, const StationStatus& status, std::string& problem);
 
 }  // namespace bm7::station

@@ -37,11 +37,11 @@ TEST(CaptureSettings, TakesTheDeviceOrTheFileWithItsChannelAndPace) {
 }
 
 TEST(CaptureSettings, RefusesOptionsThatCannotWorkTogether) {
-    for (const Read& bad : {read({{"input", ""}}), read({{"device", "x"}, {"input", "a.wav"}}),
-                            read({{"input", "a.wav"}, {"channel", "0"}}),
-                            read({{"input", "a.wav"}, {"channel", "2x"}}), read({{"channel", "1"}}),
-                            read({{"realtime", ""}}),
-                            read({{"input", "a.wav"}, {"reconnect", ""}})}) {
+    for (const Read& bad :
+         {read({{"input", ""}}), read({{"device", "x"}, {"input", "a.wav"}}),
+          read({{"input", "a.wav"}, {"channel", "0"}}),
+          read({{"input", "a.wav"}, {"channel", "2x"}}), read({{"channel", "1"}}),
+          read({{"realtime", ""}}), read({{"input", "a.wav"}, {"reconnect", ""}})}) {
         EXPECT_FALSE(bad.ok);
         EXPECT_FALSE(bad.problem.empty());
     }

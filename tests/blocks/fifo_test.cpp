@@ -35,8 +35,7 @@ int elementOf(const FifoShape& shape, int t, int c, int length) {
 // Feeds `frames` frames of one random signal per channel and checks every output window
 // against the signal itself: the last P1 samples received, zeros before the start.
 // In place, the window slides in the output itself and the ring is never used.
-void expectSlidingWindows(const FifoShape& shape, int frames, unsigned seed,
-                          bool inPlace = false) {
+void expectSlidingWindows(const FifoShape& shape, int frames, unsigned seed, bool inPlace = false) {
     std::vector<std::vector<double>> signals;
     for (int c = 0; c < shape.channels; ++c)
         signals.push_back(

@@ -52,7 +52,8 @@ TEST(FixedDecimals, RoundAsPrintfDoesAndLeaveNonFiniteNumbersEmpty) {
 }
 
 TEST(ExactNumbers, ReadBackAsTheVeryBitsThatWereWritten) {
-    for (double value : {0.1, 1.0 / 3.0, -2.5e-300, 5e-324, 1.7976931348623157e308, -0.0, 86399.99999}) {
+    for (double value :
+         {0.1, 1.0 / 3.0, -2.5e-300, 5e-324, 1.7976931348623157e308, -0.0, 86399.99999}) {
         const auto read = readExactNumber(exactNumber(value));
         ASSERT_TRUE(read.has_value()) << exactNumber(value);
         EXPECT_EQ(std::signbit(*read), std::signbit(value));

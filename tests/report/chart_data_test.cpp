@@ -41,8 +41,9 @@ TEST(DateTimeText, AnythingElseIsRefused) {
 }
 
 TEST(Activity, CountsByHourAndFillsTheDaysBetween) {
-    const Activity activity = countActivity({at("2026-05-30T04:00:00.000Z"), at("2026-06-02T04:10:00.000Z"),
-                                             at("2026-06-02T23:00:00.000+02:00"), at("")});
+    const Activity activity =
+        countActivity({at("2026-05-30T04:00:00.000Z"), at("2026-06-02T04:10:00.000Z"),
+                       at("2026-06-02T23:00:00.000+02:00"), at("")});
     ASSERT_EQ(activity.byHour.size(), 24u);
     EXPECT_EQ(activity.byHour[4].count, 2);
     EXPECT_EQ(activity.byHour[23].count, 1);
@@ -55,7 +56,8 @@ TEST(Activity, CountsByHourAndFillsTheDaysBetween) {
 }
 
 TEST(Activity, OverYearsOnlyDaysWithDetectionsGetABar) {
-    const Activity activity = countActivity({at("2024-05-01T04:00:00.000Z"), at("2026-05-01T04:00:00.000Z")});
+    const Activity activity =
+        countActivity({at("2024-05-01T04:00:00.000Z"), at("2026-05-01T04:00:00.000Z")});
     EXPECT_EQ(activity.byDay.size(), 2u);
 }
 

@@ -6,7 +6,6 @@
 #include <sndfile.h>
 
 #include <cmath>
-
 #include <vector>
 
 #include "support/scratch_directory.h"
@@ -29,7 +28,8 @@ TEST(DetectionAudio, ReadsBackAs16BitMonoAtItsRate) {
     EXPECT_EQ(info.channels, 1);
     EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     std::vector<short> read(samples.size() + 1);
-    EXPECT_EQ(sf_read_short(file, read.data(), sf_count_t(read.size())), sf_count_t(samples.size()));
+    EXPECT_EQ(sf_read_short(file, read.data(), sf_count_t(read.size())),
+              sf_count_t(samples.size()));
     sf_close(file);
     const std::vector<short> expected{0, 16384, -16384, 32767, -32768, 32767, -32768, 100, 0};
     read.resize(samples.size());

@@ -20,11 +20,14 @@ protected:
     void stream(std::int64_t length) {
         maker.startRecording();
         const std::vector<double> frame(8192, 0.01);
-        for (std::int64_t fed = 0; fed < length + 6 * 8192; fed += 8192) maker.append(frame.data(), frame.size());
+        for (std::int64_t fed = 0; fed < length + 6 * 8192; fed += 8192)
+            maker.append(frame.data(), frame.size());
     }
     // Samples in the detection's WAVE file.
     std::int64_t wavSamples() const {
-        return static_cast<std::int64_t>(std::filesystem::file_size(scratch / detection.audioFile) - 44) / 2;
+        return static_cast<std::int64_t>(std::filesystem::file_size(scratch / detection.audioFile) -
+                                         44) /
+               2;
     }
     bool make(std::int64_t begin, std::int64_t end, std::int64_t length) {
         return maker.make("media/rec/000", begin, end, length, true, detection, problem);

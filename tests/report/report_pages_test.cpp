@@ -29,7 +29,8 @@ std::vector<Detection> detections(std::size_t count) {
         d.fileOffsetS = static_cast<double>(i);
         d.endS = d.fileOffsetS + 1.0;
         char dateTime[64];
-        std::snprintf(dateTime, sizeof dateTime, "2026-05-%02zuT%02zu:00:00.000Z", 1 + i % 3, i % 24);
+        std::snprintf(dateTime, sizeof dateTime, "2026-05-%02zuT%02zu:00:00.000Z", 1 + i % 3,
+                      i % 24);
         d.beginDateTime = dateTime;
         d.songRatio = static_cast<double>((i * 7919) % 1000) / 100.0;
         d.peakLevelDb = -60.0 + static_cast<double>(i % 50);
@@ -50,16 +51,19 @@ long long barTotal(const std::string& page, const std::string& id) {
     const std::string chart = page.substr(start, end - start);
     static const std::regex bar("data-count=\"([0-9]+)\"");
     long long total = 0;
-    for (auto it = std::sregex_iterator(chart.begin(), chart.end(), bar); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(chart.begin(), chart.end(), bar);
+         it != std::sregex_iterator(); ++it)
         total += std::stoll((*it)[1]);
     return total;
 }
 
 std::vector<double> songRatiosInOrder(const std::string& page) {
     // The Song Ratio is the sixth cell of a row.
-    static const std::regex row("<tr data-file[^>]*>(?:<td[^>]*>.*?</td>){5}<td[^>]*data-sort=\"([^\"]*)\"");
+    static const std::regex row(
+        "<tr data-file[^>]*>(?:<td[^>]*>.*?</td>){5}<td[^>]*data-sort=\"([^\"]*)\"");
     std::vector<double> ratios;
-    for (auto it = std::sregex_iterator(page.begin(), page.end(), row); it != std::sregex_iterator(); ++it)
+    for (auto it = std::sregex_iterator(page.begin(), page.end(), row);
+         it != std::sregex_iterator(); ++it)
         ratios.push_back(std::stod((*it)[1]));
     return ratios;
 }
@@ -71,7 +75,9 @@ protected:
         summary.detectionCount = static_cast<long long>(all.size());
         ASSERT_TRUE(writeReportPages(folder, summary, all, problem)) << problem;
     }
-    std::string page(std::size_t number) const { return readText(folder + "/" + pageFileName(number)); }
+    std::string page(std::size_t number) const {
+        return readText(folder + "/" + pageFileName(number));
+    }
 
     ScratchDirectory scratch;
     std::string folder = scratch / "out/report";
@@ -114,7 +120,8 @@ TEST_F(Pages, RowsRunFromTheBestSongRatioAcrossPages) {
 TEST_F(Pages, EveryChartCountsEveryDetection) {
     write(detections(1200));
     const std::string first = page(1);
-    for (const char* id : {"by-hour", "by-day", "song-ratio", "peak-level"}) EXPECT_EQ(barTotal(first, id), 1200) << id;
+    for (const char* id : {"by-hour", "by-day", "song-ratio", "peak-level"})
+        EXPECT_EQ(barTotal(first, id), 1200) << id;
     EXPECT_EQ(barTotal(page(3), "by-hour"), 1200) << "charts cover all pages' detections";
 }
 
@@ -138,7 +145,8 @@ TEST_F(Pages, TextFromTheDataIsEscapedEverywhere) {
     write(all);
     const std::string text = page(1);
     EXPECT_EQ(text.find("<script>alert"), std::string::npos);
-    EXPECT_NE(text.find("&lt;script&gt;alert(1)&lt;/script&gt;&amp;&quot;&#39;.wav"), std::string::npos);
+    EXPECT_NE(text.find("&lt;script&gt;alert(1)&lt;/script&gt;&amp;&quot;&#39;.wav"),
+              std::string::npos);
     EXPECT_EQ(text.find("<b>site"), std::string::npos);
     EXPECT_NE(text.find("x&lt;y&gt;.wav: bad &amp; &lt;worse&gt;"), std::string::npos);
     EXPECT_NE(text.find("src=\"spectrograms/a%20%22b%22%20%231.png\""), std::string::npos);

@@ -23,8 +23,9 @@ std::vector<double> tone(double hz, double amplitude, std::size_t count, unsigne
     std::normal_distribution<double> noise(0.0, 1e-4);
     std::vector<double> samples(count);
     for (std::size_t n = 0; n < count; ++n)
-        samples[n] = amplitude * std::sin(2 * M_PI * hz * static_cast<double>(n) / kSpectrogramSampleRate) +
-                     noise(random);
+        samples[n] =
+            amplitude * std::sin(2 * M_PI * hz * static_cast<double>(n) / kSpectrogramSampleRate) +
+            noise(random);
     return samples;
 }
 
@@ -45,7 +46,8 @@ int brightestRow(const SpectrogramRenderer& renderer, int column) {
     int best = 0;
     for (int row = 1; row < kSpectrogramRows; ++row) {
         const Rgb colour = pixel(renderer, column, row);
-        if (!isMark(colour) && brightness(colour) > brightness(pixel(renderer, column, best))) best = row;
+        if (!isMark(colour) && brightness(colour) > brightness(pixel(renderer, column, best)))
+            best = row;
     }
     return best;
 }
@@ -72,7 +74,8 @@ TEST_F(Rendered, AToneOf4500HzIsBrightestInTheRowOf4500Hz) {
     ASSERT_TRUE(render(tone(4500.0, 0.1, 22050), 0, 22050)) << problem;
     EXPECT_EQ(spectrogramRow(4500.0), kSpectrogramRows - 1 - 104);
     for (const int column : {5, renderer.width() / 2, renderer.width() - 6})
-        EXPECT_NEAR(brightestRow(renderer, column), spectrogramRow(4500.0), 1) << "column " << column;
+        EXPECT_NEAR(brightestRow(renderer, column), spectrogramRow(4500.0), 1)
+            << "column " << column;
 }
 
 TEST_F(Rendered, HigherTonesAreDrawnHigherUp) {
@@ -94,13 +97,15 @@ TEST_F(Rendered, TheMarksSitAtTheDetectionsBeginAndEnd) {
         const double centre = marked[std::size_t(i)] * kSpectrogramHop + kSpectrogramWindow / 2.0;
         EXPECT_NEAR(centre, static_cast<double>(i == 0 ? begin : end), kSpectrogramHop / 2.0);
     }
-    EXPECT_NE(pixel(renderer, marked[0], 4), kDetectionMark) << "marks are dashed, to show what they cross";
+    EXPECT_NE(pixel(renderer, marked[0], 4), kDetectionMark)
+        << "marks are dashed, to show what they cross";
 }
 
 TEST_F(Rendered, TheDetectorBandIsMarkedAtItsEdges) {
     ASSERT_TRUE(render(std::vector<double>(8192, 0.0), 0, 8192)) << problem;
     for (int row = 0; row < kSpectrogramRows; ++row) {
-        const bool bandEdge = row == spectrogramRow(kBandLowHz) || row == spectrogramRow(kBandHighHz);
+        const bool bandEdge =
+            row == spectrogramRow(kBandLowHz) || row == spectrogramRow(kBandHighHz);
         EXPECT_EQ(pixel(renderer, 8, row) == kBandMark, bandEdge) << "row " << row;
     }
     EXPECT_EQ(spectrogramRow(kBandLowHz), kSpectrogramRows - 1 - 93);

@@ -43,9 +43,11 @@ FileResult awkwardResult(const std::string& file) {
         detection.fileOffsetSeconds = i * 0.1;
         detection.endOffsetSeconds = i * 0.1 + 1.0 / 3.0;
         detection.songRatio = i % 3 == 0 ? std::nan("") : 1.0 / (i + 7);
-        detection.peakLevelDb = i % 5 == 0 ? -std::numeric_limits<double>::infinity() : -0.0 - i * 1e-3;
+        detection.peakLevelDb =
+            i % 5 == 0 ? -std::numeric_limits<double>::infinity() : -0.0 - i * 1e-3;
         detection.beginDateTime = i % 2 == 0 ? "" : "2026-03-08T03:00:00.250-04:00";
-        detection.clip = i % 4 == 0 ? "" : "clips/a,b \"c\"/x\xc3\xa9_" + std::to_string(i) + ".wav";
+        detection.clip =
+            i % 4 == 0 ? "" : "clips/a,b \"c\"/x\xc3\xa9_" + std::to_string(i) + ".wav";
         result.detections.push_back(detection);
     }
     result.detections[1].fileOffsetSeconds = 5e-324;
@@ -126,8 +128,8 @@ TEST_F(JournalTest, AnEntryOfAnotherRecordingUnderACollidingNameIsNotTaken) {
 TEST_F(JournalTest, ADamagedOrTruncatedEntryOnDiskMissesInsteadOfFailing) {
     const RecordingKey key = keyFor("x.wav");
     const std::string text = journalEntryText(key, awkwardResult("x.wav"));
-    for (const std::string& damaged :
-         {text.substr(0, text.size() / 2), std::string(), std::string(4096, '\0'), text + "detection\n"}) {
+    for (const std::string& damaged : {text.substr(0, text.size() / 2), std::string(),
+                                       std::string(4096, '\0'), text + "detection\n"}) {
         writeText(entryOf("x.wav"), damaged);
         EXPECT_FALSE(journal.find(key).has_value());
     }
@@ -165,7 +167,8 @@ TEST(JournalEntry, AnEntryOfAnotherVersionIsRefusedEvenWithAValidChecksum) {
     const RecordingKey key = keyFor("v.wav");
     const std::string text = journalEntryText(key, awkwardResult("v.wav"));
     EXPECT_TRUE(readJournalEntry(withFirstLine(text, "brakmoor7 scan journal 1"), key).has_value());
-    EXPECT_FALSE(readJournalEntry(withFirstLine(text, "brakmoor7 scan journal 2"), key).has_value());
+    EXPECT_FALSE(
+        readJournalEntry(withFirstLine(text, "brakmoor7 scan journal 2"), key).has_value());
 }
 
 TEST(JournalKeys, ComeFromTheFileOnDiskAndChangeWhenItIsTouched) {
@@ -235,7 +238,8 @@ TEST_F(JournalTest, ProcessesRecordingAtOnceAllLand) {
             bool allRecorded = true;
             for (int i = 0; i < kEntriesEach; ++i) {
                 std::string problem;
-                const std::string path = "shard" + std::to_string(process) + "/" + std::to_string(i);
+                const std::string path =
+                    "shard" + std::to_string(process) + "/" + std::to_string(i);
                 allRecorded = journal.record(keyFor(path), result, problem) && allRecorded;
             }
             ::_exit(allRecorded ? 0 : 1);

@@ -49,7 +49,8 @@ std::vector<FileResult> threeFileScan() {
     first.timeSource = "name";
     first.detections = {detection(1.25, 2.5, 0.87654, -12.345), detection(30.0, 31.000001)};
     first.detections[0].beginDateTime = "2026-05-12T04:30:01.250Z";
-    first.detections[0].clip = "clips/site1/SMM03873_20260512_043000/bird_2026-05-12_04.30.01_00.wav";
+    first.detections[0].clip =
+        "clips/site1/SMM03873_20260512_043000/bird_2026-05-12_04.30.01_00.wav";
     FileResult broken = recording("site1/broken.wav", 0.0);
     broken.status = FileStatus::error;
     broken.sampleRate = 0;
@@ -110,12 +111,13 @@ TEST(SelectionTable, KeepsEveryRowWholeWhateverTheFileNamesHold) {
 }
 
 TEST(DetectionsCsv, GivesEachDetectionWithinItsOwnFileUnderItsRelativePath) {
-    EXPECT_EQ(detectionsCsvText(threeFileScan()),
-              kDetectionsHeader +
-                  "site1/SMM03873_20260512_043000.wav,1.250000,2.500000,2026-05-12T04:30:01.250Z,"
-                  "0.8765,-12.35,clips/site1/SMM03873_20260512_043000/bird_2026-05-12_04.30.01_00.wav\n"
-                  "site1/SMM03873_20260512_043000.wav,30.000000,31.000001,,0.5000,-20.00,\n"
-                  "site2/a.flac,0.000000,10.500000,,,-3.00,\n");
+    EXPECT_EQ(
+        detectionsCsvText(threeFileScan()),
+        kDetectionsHeader +
+            "site1/SMM03873_20260512_043000.wav,1.250000,2.500000,2026-05-12T04:30:01.250Z,"
+            "0.8765,-12.35,clips/site1/SMM03873_20260512_043000/bird_2026-05-12_04.30.01_00.wav\n"
+            "site1/SMM03873_20260512_043000.wav,30.000000,31.000001,,0.5000,-20.00,\n"
+            "site2/a.flac,0.000000,10.500000,,,-3.00,\n");
 }
 
 TEST(FilesCsv, ListsEveryFileWithItsStatusAndLeavesAnUnknownFormatEmpty) {
@@ -141,8 +143,9 @@ TEST(CsvTables, QuoteAwkwardNamesAndMessagesSoTheyReadBackAsOneField) {
     awkward.detections = {detection(0.1, 0.2)};
     awkward.detections[0].clip = "clips/a,b/x.wav";
     const std::string quotedName = "\"a,b/\"\"quoted\"\"\nname \xc3\xa9 \\xFF.wav\"";
-    EXPECT_EQ(detectionsCsvText({awkward}),
-              kDetectionsHeader + quotedName + ",0.100000,0.200000,,0.5000,-20.00,\"clips/a,b/x.wav\"\n");
+    EXPECT_EQ(
+        detectionsCsvText({awkward}),
+        kDetectionsHeader + quotedName + ",0.100000,0.200000,,0.5000,-20.00,\"clips/a,b/x.wav\"\n");
     EXPECT_EQ(filesCsvText({awkward}),
               kFilesHeader + quotedName + ",ok,1.000000,48000,2,1,,,\"line one\r\nline two\"\n");
 }

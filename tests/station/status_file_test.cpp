@@ -62,8 +62,7 @@ TEST(StatusFile, EveryMetricParsesWithItsHelpAndType) {
     EXPECT_EQ(values.at("brakmoor7_frames_total"), "163");
     EXPECT_EQ(values.at("brakmoor7_clips_refused_total"), "1");
     EXPECT_EQ(values.at("brakmoor7_band_level_db"), "-Inf");
-    EXPECT_DOUBLE_EQ(std::stod(values.at("brakmoor7_last_audio_timestamp_seconds")),
-                     1796760000.25);
+    EXPECT_DOUBLE_EQ(std::stod(values.at("brakmoor7_last_audio_timestamp_seconds")), 1796760000.25);
     EXPECT_DOUBLE_EQ(std::stod(values.at("brakmoor7_disk_free_bytes")), 12345678901.0);
 }
 
