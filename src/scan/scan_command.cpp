@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -19,6 +18,7 @@
 
 #include "driver/command_line.h"
 #include "driver/run.h"
+#include "driver/stop_signals.h"
 #include "files/csv.h"
 #include "files/text_param.h"
 #include "scan/journal.h"
@@ -41,36 +41,9 @@ constexpr int kSomeFilesFailed = 2;
 constexpr auto kRedrawPeriod = std::chrono::milliseconds(100);
 constexpr const char* kClipsFolderName = "clips";
 
-// Set from the signal handler; the workers look at it in every model step.
+// Set once a stop signal arrives (SIGTERM, SIGINT, SIGHUP); the workers look at it in
+// every model step.
 std::atomic<bool> stopRequested{false};
-volatile std::sig_atomic_t stopSignal = 0;
-
-extern "C" void requestStop(int signal) {
-    stopSignal = signal;
-    stopRequested.store(true);
-}
-
-// SIGINT and SIGTERM stop the scan for as long as it runs.
-class StopSignals {
-public:
-    StopSignals() {
-        struct sigaction action {};
-        action.sa_handler = requestStop;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previousInterrupt_);
-        sigaction(SIGTERM, &action, &previousTerminate_);
-    }
-    ~StopSignals() {
-        sigaction(SIGINT, &previousInterrupt_, nullptr);
-        sigaction(SIGTERM, &previousTerminate_, nullptr);
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    struct sigaction previousInterrupt_ {};
-    struct sigaction previousTerminate_ {};
-};
 
 int cannotRun(const std::string& problem) {
     std::fprintf(stderr, "%s scan: %s\n", kModelName, problem.c_str());
@@ -357,6 +330,10 @@ int scanMain(int argc, char** argv) {
         break;
     }
     if (!initializeConstants(sizeof(double), stderr)) return kCannotRun;
+    // Before any thread exists; a closed standard output (a pipe read by `head`) must
+    // not kill the scan before it writes its tables.
+    if (!installStopSignals()) return cannotRun("cannot install the stop signal handlers");
+    const StopSignalWatcher stopWatcher([] { stopRequested.store(true); });
     TimeZone zone;
     if (!TimeZone::find(options.timeZone, zone, problem)) return cannotRun(problem);
 
@@ -380,7 +357,6 @@ int scanMain(int argc, char** argv) {
     Journal journal;
     if (!journal.open(options.outputFolder, problem)) return cannotRun(problem);
 
-    const StopSignals stopSignals;
     const std::vector<std::size_t> selected = selectedRecordings(walk.recordings.size(), options);
     ScanProgress progress(stderr, progressMode(options), static_cast<int>(selected.size()));
     ScanRun run(options, walk, journal, zone, progress);
@@ -407,7 +383,7 @@ int scanMain(int argc, char** argv) {
     const ScanTotals totals = progress.totals();
     printSummary(stdout, totals, progress.elapsedSeconds());
     std::fflush(stdout);
-    if (stopRequested.load()) return 128 + static_cast<int>(stopSignal);
+    if (stopRequested.load()) return 128 + receivedStopSignal();
     if (status != 0) return status;
     const bool failures = totals.errors > 0 || !walk.missing.empty() || !walk.problems.empty();
     return failures ? kSomeFilesFailed : 0;

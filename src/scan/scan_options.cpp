@@ -165,8 +165,8 @@ void printScanHelp(std::FILE* out) {
     std::fputs(
         "\nexit status: 0 every recording analysed; 2 finished, but some recordings had\n"
         "errors (see files.csv) or a path could not be read; 1 the scan could not run (no\n"
-        "recording found, the output folder in use by another scan); 130 or 143 stopped by\n"
-        "SIGINT or SIGTERM (tables written for the recordings finished).\n",
+        "recording found, the output folder in use by another scan); 130, 143 or 129 stopped\n"
+        "by SIGINT, SIGTERM or SIGHUP (tables written for the recordings finished).\n",
         out);
 }
 

@@ -589,6 +589,8 @@ TEST(ScanOfAFolderInUse, RefusesASecondScanNamingItsHolderButLetsShardsShareIt) 
 // A SIGTERM while a long recording is under way, once it has saved a clip: the scan ends
 // with status 143 and the tables of the files finished, keeps nothing of the recording it
 // stopped, and a resume ends with the outputs of an undisturbed scan.
+// SIGTERM from a service manager and SIGHUP from a closed terminal both stop a scan
+// cleanly: its tables hold what it finished, and nothing of the recording under way.
 TEST(ScanStoppedMidRecording, KeepsNothingOfItAndAResumeGivesTheUndisturbedOutputs) {
     const ScratchDirectory scratch;
     fs::create_directories(scratch.path() / "in");
@@ -604,23 +606,39 @@ TEST(ScanStoppedMidRecording, KeepsNothingOfItAndAResumeGivesTheUndisturbedOutpu
     const fs::path reference = scratch.path() / "reference";
     ASSERT_EQ(runToEnd(arguments(reference), scratch / "stdout.txt").status, 0);
 
-    const fs::path out = scratch.path() / "out";
-    {
-        Child stopped(arguments(out));
-        for (int wait = 0; wait < 20000 && filesBelow(out / "clips/long").empty(); ++wait) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (const int stop : {SIGTERM, SIGHUP}) {
+        const fs::path out = scratch.path() / ("out" + std::to_string(stop));
+        {
+            Child stopped(arguments(out));
+            for (int wait = 0; wait < 20000 && filesBelow(out / "clips/long").empty(); ++wait) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            stopped.signal(stop);
+            EXPECT_EQ(stopped.wait(), 128 + stop);
         }
-        stopped.signal(SIGTERM);
-        EXPECT_EQ(stopped.wait(), 143);
-    }
-    const auto files = readTable(fileText(out / "files.csv"), ',');
-    ASSERT_EQ(files.size(), 2U);
-    EXPECT_EQ(files[1][0], "a.wav");
-    EXPECT_FALSE(fs::exists(out / "clips/long")) << "clips without rows";
+        const auto files = readTable(fileText(out / "files.csv"), ',');
+        ASSERT_EQ(files.size(), 2U) << stop;
+        EXPECT_EQ(files[1][0], "a.wav");
+        EXPECT_FALSE(fs::exists(out / "clips/long")) << "clips without rows";
 
-    const Finished resumed = runToEnd(arguments(out), scratch / "stdout.txt");
-    EXPECT_EQ(resumed.status, 0) << resumed.err;
-    EXPECT_TRUE(outputsOf(out) == outputsOf(reference));
+        const Finished resumed = runToEnd(arguments(out), scratch / "stdout.txt");
+        EXPECT_EQ(resumed.status, 0) << resumed.err;
+        EXPECT_TRUE(outputsOf(out) == outputsOf(reference)) << stop;
+    }
+}
+
+// Read by a pipe that closes early, the scan loses only its summary, never its tables.
+TEST(ScanIntoAClosedPipe, FinishesAndWritesItsTables) {
+    const ScratchDirectory scratch;
+    fs::create_directories(scratch.path() / "in");
+    writeWave(scratch / "in/a.wav", demoPart(0, 15));
+    const std::string command = "set -o pipefail; '" + std::string(BM7_PROGRAM) +
+                                "' scan --quiet --out '" + scratch / "out" + "' '" +
+                                scratch / "in" + "' 2>/dev/null | true";
+    const int raw = std::system(("bash -c \"" + command + "\"").c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
+    EXPECT_EQ(readTable(fileText(scratch.path() / "out/files.csv"), ',').size(), 2U);
 }
 
 // A name from an old card, in Latin-1: R and pandas read the tables, and every path a
