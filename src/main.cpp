@@ -1,6 +1,7 @@
 // The brakmoor7 program: reads the command line, builds the detector and its audio
 // source, and runs it until the final time, the stop file, the end of a recording or
 // an error, or a stop signal.
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -32,8 +33,20 @@ public:
     }
 };
 
+constexpr std::string_view kSubcommands[] = {"scan", "report"};
+
 bool isSubcommand(int argc, char** argv, std::string_view name) {
     return argc > 1 && std::string_view(argv[1]) == name;
+}
+
+// A first argument that is a word, not a number, was meant for a command: name the
+// nearest, before the monitor's own usage text, which stays as it is.
+void sayUnknownCommand(int argc, char** argv) {
+    if (argc < 2 || !std::isalpha(static_cast<unsigned char>(argv[1][0]))) return;
+    const std::string_view command = bm7::closestWord(argv[1], kSubcommands);
+    if (command.empty()) return;
+    std::fprintf(stderr, "%s: unknown command \"%s\"; did you mean \"%.*s\"?\n", bm7::kModelName,
+                 argv[1], static_cast<int>(command.size()), command.data());
 }
 
 int usageError(const std::string& problem) {
@@ -47,6 +60,7 @@ int usageError(const std::string& problem) {
 int main(int argc, char** argv) {
     if (isSubcommand(argc, argv, "report")) return bm7::report::reportMain(argc - 1, argv + 1);
     if (isSubcommand(argc, argv, "scan")) return bm7::scan::scanMain(argc - 1, argv + 1);
+    sayUnknownCommand(argc, argv);
     if (!bm7::installStopSignals()) {
         std::perror("brakmoor7: cannot install the stop signal handlers");
         return 1;

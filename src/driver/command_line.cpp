@@ -1,8 +1,10 @@
 #include "driver/command_line.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
 namespace bm7 {
 
@@ -99,6 +101,65 @@ bool readOption(int argc, const char* const* argv, std::span<const OptionSpec> o
         value = argv[++index];
     }
     return true;
+}
+
+bool readShortOption(int argc, const char* const* argv, std::span<const OptionSpec> options,
+                     int& index, std::string& name, std::string& value, std::string& problem) {
+    const char* arg = argv[index];
+    const auto found = std::find_if(options.begin(), options.end(), [&](const OptionSpec& o) {
+        return o.shortName != '\0' && o.shortName == arg[1];
+    });
+    if (arg[1] == '\0' || found == options.end()) {
+        problem =
+            std::string("unknown option ") + arg + " (a PATH that begins with - goes after --)";
+        return false;
+    }
+    name = found->name;
+    value.clear();
+    if (found->valueName == nullptr) {
+        if (arg[2] == '\0') return true;
+        problem = std::string("bad option ") + arg + " (-" + arg[1] + " takes no value)";
+        return false;
+    }
+    if (arg[2] != '\0') {
+        value = arg + 2;
+        return true;
+    }
+    if (index + 1 >= argc) {
+        problem = std::string("option -") + arg[1] + " needs a value (" + found->valueName + ")";
+        return false;
+    }
+    value = argv[++index];
+    return true;
+}
+
+// Edits (insertions, deletions, substitutions, swaps of neighbours) from one word to the
+// other, for words as short as command names.
+namespace {
+
+std::size_t editDistance(std::string_view a, std::string_view b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                                d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::string_view closestWord(std::string_view word, std::span<const std::string_view> candidates) {
+    for (std::string_view candidate : candidates) {
+        if (editDistance(word, candidate) <= 2) return candidate;
+    }
+    return {};
 }
 
 ParseOutcome parseCommandLine(int argc, const char* const* argv,

@@ -7,6 +7,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace bm7 {
 
@@ -17,6 +18,7 @@ struct OptionSpec {
     const char* name;       // without the leading dashes
     const char* valueName;  // null for a flag
     const char* help;
+    char shortName = '\0';  // the one-letter form ("-o"), if it has one
 };
 
 struct CommandLine {
@@ -39,6 +41,14 @@ std::span<const OptionSpec> programOptions();
 // `problem` naming it.
 bool readOption(int argc, const char* const* argv, std::span<const OptionSpec> options, int& index,
                 std::string& name, std::string& value, std::string& problem);
+
+// Reads the short option at argv[index] ("-q", "-o DIR" or "-oDIR") as readOption does.
+// A subcommand's arguments that begin with "-" are options, or refused.
+bool readShortOption(int argc, const char* const* argv, std::span<const OptionSpec> options,
+                     int& index, std::string& name, std::string& value, std::string& problem);
+
+// The first candidate within two edits of `word` (a mistyped command name), or empty.
+std::string_view closestWord(std::string_view word, std::span<const std::string_view> candidates);
 
 // Parses argv[1..argc-1]. On usageError, `problem` names the argument at fault.
 ParseOutcome parseCommandLine(int argc, const char* const* argv,

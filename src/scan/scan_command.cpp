@@ -324,6 +324,9 @@ int scanMain(int argc, char** argv) {
     case ScanParse::help:
         printScanHelp(stdout);
         return 0;
+    case ScanParse::version:
+        std::printf("%s %s\n", kModelName, BM7_VERSION);
+        return 0;
     case ScanParse::usageError:
         return usageError(problem);
     case ScanParse::run:

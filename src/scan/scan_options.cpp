@@ -16,9 +16,10 @@ constexpr std::size_t kLongestPrefix = 64;
 
 // Add a row here for each option; --help lists them in this order.
 constexpr OptionSpec kScanOptions[] = {
-    {"help", nullptr, "print this help and exit"},
-    {"out", "DIR", "output folder, created with its parents (default scan-output)"},
-    {"jobs", "N", "analyse N recordings at once (default: the number of cores)"},
+    {"help", nullptr, "print this help and exit", 'h'},
+    {"version", nullptr, "print the version and exit", 'V'},
+    {"out", "DIR", "output folder, created with its parents (default scan-output)", 'o'},
+    {"jobs", "N", "analyse N recordings at once (default: the number of cores)", 'j'},
     {"channel", "N", "analyse channel N of each recording (1 = the first, the default)"},
     {"clips", nullptr, "save a clip of each detection under DIR/clips/"},
     {"clip-format", "FORMAT",
@@ -38,7 +39,7 @@ constexpr OptionSpec kScanOptions[] = {
      "also write DIR/report/index.html: a review page with a spectrogram\n"
      "and a player per detection, and charts of when and how strongly it fired"},
     {"force", nullptr, "analyse every recording again, even those an earlier scan\nfinished"},
-    {"quiet", nullptr, "print no progress, only problems and the summary"},
+    {"quiet", nullptr, "print no progress, only problems and the summary", 'q'},
     {"shard", "K/N",
      "analyse only the K-th of N equal shares of the recordings and\n"
      "write no tables (for running one scan on N machines)"},
@@ -116,10 +117,11 @@ ScanParse parseScanOptions(int argc, const char* const* argv, ScanOptions& optio
     options.jobs = static_cast<int>(std::max(1U, std::thread::hardware_concurrency()));
     problem.clear();
     bool help = false;
+    bool version = false;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (optionsEnded || arg.rfind("--", 0) != 0 || arg == "-") {
+        if (optionsEnded || arg.empty() || arg[0] != '-') {
             options.paths.push_back(arg);
             continue;
         }
@@ -129,13 +131,16 @@ ScanParse parseScanOptions(int argc, const char* const* argv, ScanOptions& optio
         }
         std::string name;
         std::string value;
-        if (!readOption(argc, argv, kScanOptions, i, name, value, problem)) {
-            return ScanParse::usageError;
-        }
-        if (name == "help") help = true;
+        const bool read = arg[1] == '-'
+                              ? readOption(argc, argv, kScanOptions, i, name, value, problem)
+                              : readShortOption(argc, argv, kScanOptions, i, name, value, problem);
+        if (!read) return ScanParse::usageError;
+        help = help || name == "help";
+        version = version || name == "version";
         if (!apply(name, value, options, problem)) return ScanParse::usageError;
     }
     if (help) return ScanParse::help;
+    if (version) return ScanParse::version;
     if (options.paths.empty()) {
         problem = "no PATH given: name the recordings or folders to scan";
         return ScanParse::usageError;
@@ -153,14 +158,16 @@ void printScanHelp(std::FILE* out) {
         "\noptions:\n",
         out);
     for (const OptionSpec& option : kScanOptions) {
-        std::string left = std::string("--") + option.name;
+        std::string left = option.shortName != '\0' ? std::string("-") + option.shortName + ", "
+                                                    : std::string("    ");
+        left += std::string("--") + option.name;
         if (option.valueName != nullptr) left += std::string(" ") + option.valueName;
         std::string help = option.help;
         for (std::size_t at = help.find('\n'); at != std::string::npos; at = help.find('\n', at)) {
-            help.insert(at + 1, 23, ' ');
-            at += 24;
+            help.insert(at + 1, 27, ' ');
+            at += 28;
         }
-        std::fprintf(out, "  %-20s %s\n", left.c_str(), help.c_str());
+        std::fprintf(out, "  %-24s %s\n", left.c_str(), help.c_str());
     }
     std::fputs(
         "\nexit status: 0 every recording analysed; 2 finished, but some recordings had\n"

@@ -32,7 +32,7 @@ struct ScanOptions {
     int shardCount = 1;  // N; 1 means every file
 };
 
-enum class ScanParse { run, help, usageError };
+enum class ScanParse { run, help, version, usageError };
 
 // Parses the arguments after "scan". On usageError `problem` names the fault.
 ScanParse parseScanOptions(int argc, const char* const* argv, ScanOptions& options,

@@ -12,9 +12,9 @@ namespace bm7 {
 namespace {
 
 constexpr OptionSpec kOptions[] = {
-    {"help", nullptr, "print this help and exit"},
-    {"input", "FILE", "analyse a recording"},
-    {"realtime", nullptr, "pace the recording"},
+    {"help", nullptr, "print this help and exit"}, {"input", "FILE", "analyse a recording"},
+    {"realtime", nullptr, "pace the recording"},   {"out", "DIR", "output folder", 'o'},
+    {"quiet", nullptr, "say less", 'q'},
 };
 
 struct Parsed {
@@ -124,6 +124,41 @@ TEST(CommandLine, HelpListsEveryProgramOption) {
     for (const OptionSpec& option : programOptions()) {
         EXPECT_NE(help.find(std::string("--") + option.name), std::string::npos) << option.name;
     }
+}
+
+// A subcommand's short options, as getopt reads them; anything else with a dash is
+// refused by name rather than taken for a file.
+TEST(ShortOptions, ReadFlagsAndValuesBesideOrAfterAndRefuseTheRest) {
+    const auto read = [](std::initializer_list<const char*> args, std::string& name,
+                         std::string& value, std::string& problem) {
+        std::vector<const char*> argv{"scan"};
+        argv.insert(argv.end(), args);
+        int index = 1;
+        const bool ok = readShortOption(static_cast<int>(argv.size()), argv.data(), kOptions, index,
+                                        name, value, problem);
+        return ok ? index : -1;
+    };
+    std::string name, value, problem;
+    EXPECT_EQ(read({"-q", "x"}, name, value, problem), 1);
+    EXPECT_EQ(name, "quiet");
+    EXPECT_EQ(read({"-o", "out", "x"}, name, value, problem), 2);
+    EXPECT_EQ(value, "out");
+    EXPECT_EQ(read({"-oout"}, name, value, problem), 1);
+    EXPECT_EQ(value, "out");
+    for (const char* bad : {"-x", "-qq", "-o", "-"}) {
+        EXPECT_EQ(read({bad}, name, value, problem), -1) << bad;
+        EXPECT_NE(problem.find(bad), std::string::npos) << problem;
+    }
+}
+
+TEST(ClosestWord, FindsACommandWithinTwoEditsOnly) {
+    constexpr std::string_view commands[] = {"scan", "report"};
+    EXPECT_EQ(closestWord("scna", commands), "scan");
+    EXPECT_EQ(closestWord("sacn", commands), "scan");
+    EXPECT_EQ(closestWord("reprot", commands), "report");
+    EXPECT_EQ(closestWord("repo", commands), "report");
+    EXPECT_EQ(closestWord("xyzzy", commands), "");
+    EXPECT_EQ(closestWord("10", commands), "");
 }
 
 }  // namespace

@@ -382,6 +382,7 @@ TEST(ScanCommandLine, RefusesWhatCannotRunWithStatusOneAndHelpsWithEveryOption) 
     const std::vector<std::vector<std::string>> refused = {
         {"scan"},
         {"scan", "--frobnicate", "."},
+        {"scan", "-x", "."},  // an unknown dash is refused, never scanned as a folder
         {"scan", "--jobs", "0", "."},
         {"scan", "--shard", "3/2", "."},
         {"scan", "--stamp", "stream", "."},
@@ -395,13 +396,24 @@ TEST(ScanCommandLine, RefusesWhatCannotRunWithStatusOneAndHelpsWithEveryOption) 
         EXPECT_EQ(run.status, 1) << arguments[1];
         EXPECT_EQ(run.err.rfind("brakmoor7 scan: ", 0), 0U) << run.err;
     }
-    const Finished help = runToEnd({"scan", "--help"}, output);
+    const Finished help = runToEnd({"scan", "-h"}, output);
     EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--out DIR", "--jobs N", "--channel N", "--clips", "--clip-format",
-                               "--prefix", "--min-free SIZE", "--stamp", "--time-zone", "--force",
-                               "--quiet", "--shard K/N", "--help"}) {
+    for (const char* option :
+         {"-o, --out DIR", "-j, --jobs N", "--channel N", "--clips", "--clip-format", "--prefix",
+          "--min-free SIZE", "--stamp", "--time-zone", "--force", "-q, --quiet", "--shard K/N",
+          "-h, --help", "-V, --version"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
+    EXPECT_EQ(runToEnd({"scan", "-V"}, output).out, "brakmoor7 " BM7_VERSION "\n");
+    // Short options with their values, and a PATH that begins with a dash after "--".
+    fs::create_directories(scratch.path() / "-odd");
+    writeWave(scratch / "-odd/a.wav", demoPart(0, 5));
+    const fs::path before = fs::current_path();
+    fs::current_path(scratch.path());
+    const Finished shortForms = runToEnd({"scan", "-q", "-j", "1", "-oout", "--", "-odd"}, output);
+    fs::current_path(before);
+    EXPECT_EQ(shortForms.status, 0) << shortForms.err;
+    EXPECT_TRUE(fs::exists(scratch.path() / "out/files.csv"));
 }
 
 // Song notes close enough together that the clip gate stays open for seconds.
