@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/audio_file_reader.h"
+#include "driver/command_line.h"
 #include "report/detection_media.h"
 #include "report/live_table.h"
 #include "report/report_pages.h"
@@ -17,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kUsage = "usage: brakmoor7 report [--out DIR] CLIPDIR\n";
+constexpr const char* kUsage = "usage: brakmoor7 report [-o DIR] CLIPDIR\n";
 constexpr const char* kHelp =
     "Builds a review page of a live run from its clip folder: a spectrogram and a player\n"
     "for every detection, detections per hour of the day and per day, and the spread of\n"
@@ -25,43 +26,64 @@ constexpr const char* kHelp =
     "\n"
     "CLIPDIR must hold the run's detection table, detections.csv, and its clips.\n"
     "\n"
-    "  --out DIR   where the report goes (default: CLIPDIR/report)\n"
-    "  --help      show this help\n"
+    "  -o, --out DIR   where the report goes (default: CLIPDIR/report)\n"
+    "  -h, --help      show this help\n"
+    "  -V, --version   print the version\n"
     "\n"
     "Exit status: 0 when the report was written, 2 when it was written but some clips\n"
     "could not be read (they are listed on the page and on the error stream), 1 when no\n"
     "report could be made.\n";
+
+constexpr OptionSpec kReportOptions[] = {
+    {"help", nullptr, "show this help", 'h'},
+    {"version", nullptr, "print the version", 'V'},
+    {"out", "DIR", "where the report goes", 'o'},
+};
 
 struct Arguments {
     std::string clipFolder;
     std::string reportFolder;
 };
 
-// 0 to run, else the exit status (help or a usage error).
+int refuse(const std::string& problem) {
+    std::fprintf(stderr, "brakmoor7 report: %s\n%s", problem.c_str(), kUsage);
+    return 1;
+}
+
+// 0 to run, -1 after help or the version, else the exit status of a usage error.
 int parseArguments(int argc, char** argv, Arguments& arguments) {
+    bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument == "--help" || argument == "-h") {
+        if (optionsEnded || argument.empty() || argument[0] != '-') {
+            if (!arguments.clipFolder.empty()) {
+                return refuse("unexpected argument \"" + argument + "\"");
+            }
+            arguments.clipFolder = argument;
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string name, value, problem;
+        const bool read =
+            argument[1] == '-'
+                ? readOption(argc, argv, kReportOptions, i, name, value, problem)
+                : readShortOption(argc, argv, kReportOptions, i, name, value, problem);
+        if (!read) return refuse(problem);
+        if (name == "help") {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);
             return -1;
         }
-        if (argument == "--out" && i + 1 < argc) {
-            arguments.reportFolder = argv[++i];
-        } else if (argument.rfind("--out=", 0) == 0) {
-            arguments.reportFolder = argument.substr(6);
-        } else if (argument.rfind("--", 0) == 0 || !arguments.clipFolder.empty()) {
-            std::fprintf(stderr, "brakmoor7 report: unexpected argument \"%s\"\n%s",
-                         argument.c_str(), kUsage);
-            return 1;
-        } else {
-            arguments.clipFolder = argument;
+        if (name == "version") {
+            std::printf("%s %s\n", kModelName, BM7_VERSION);
+            return -1;
         }
+        arguments.reportFolder = value;
     }
-    if (arguments.clipFolder.empty()) {
-        std::fprintf(stderr, "brakmoor7 report: no clip folder given\n%s", kUsage);
-        return 1;
-    }
+    if (arguments.clipFolder.empty()) return refuse("no clip folder given");
     if (arguments.reportFolder.empty()) arguments.reportFolder = arguments.clipFolder + "/report";
     return 0;
 }

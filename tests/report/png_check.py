@@ -117,8 +117,19 @@ def main(program, scratch, recording):
     for name in names:
         check_image(name)
     print("%d spectrograms decode and show the tone and the marks" % len(names))
+    check_options(program, scratch, folder)
     check_missing_clip(program, folder, rows)
     check_resumed_scan(program, scratch, recording)
+
+
+def check_options(program, scratch, folder):
+    """The short form of --out is taken; an unknown dash is refused, not read as a folder."""
+    elsewhere = os.path.join(scratch, "elsewhere")
+    subprocess.run([program, "report", "-o", elsewhere, folder], check=True,
+                   stdout=subprocess.DEVNULL)
+    assert os.path.exists(os.path.join(elsewhere, "index.html"))
+    refused = subprocess.run([program, "report", "-x", folder], capture_output=True, text=True)
+    assert refused.returncode == 1 and "-x" in refused.stderr, refused.stderr
 
 
 def check_missing_clip(program, folder, rows):
