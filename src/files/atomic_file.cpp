@@ -61,6 +61,15 @@ std::vector<std::string> namesIn(const std::string& folder) {
     return names;
 }
 
+std::string temporaryPathFor(const std::string& finalPath) {
+    const std::filesystem::path target(finalPath);
+    const std::string unique =
+        std::to_string(::getpid()) + "-" + std::to_string(temporaryCount.fetch_add(1));
+    return (target.parent_path() /
+            ("." + target.filename().string() + "." + unique + std::string(kTemporaryEnding)))
+        .string();
+}
+
 bool isTemporaryFileName(std::string_view fileName) {
     return fileName.size() > 1 + kTemporaryEnding.size() && fileName.front() == '.' &&
            fileName.ends_with(kTemporaryEnding);
@@ -75,12 +84,7 @@ bool AtomicFile::open(const std::string& finalPath, std::string& problem) {
     error_ = 0;
     renameFailed_ = false;
     finalPath_ = finalPath;
-    const std::filesystem::path target(finalPath);
-    const std::string unique =
-        std::to_string(::getpid()) + "-" + std::to_string(temporaryCount.fetch_add(1));
-    temporaryPath_ = (target.parent_path() / ("." + target.filename().string() + "." + unique +
-                                              std::string(kTemporaryEnding)))
-                         .string();
+    temporaryPath_ = temporaryPathFor(finalPath);
     const int fd = ::open(temporaryPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return fail(temporaryPath_, problem);
     stream_ = ::fdopen(fd, "wb");

@@ -22,6 +22,9 @@ std::vector<std::string> namesIn(const std::string& folder);
 // Whether a file name (without folder) is one of the temporary names used here:
 // ".NAME.<unique>.part". Folder listings skip them; a start-up may remove stale ones.
 bool isTemporaryFileName(std::string_view fileName);
+// A new hidden name beside `finalPath` for writing it, unique in the folder:
+// ".NAME.PID-N.part", which isTemporaryFileName knows.
+std::string temporaryPathFor(const std::string& finalPath);
 
 // What the rename at a commit may do to a file already under the final name.
 enum class FinalName { mayReplace, mustBeNew };

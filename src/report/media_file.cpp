@@ -3,25 +3,16 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "files/atomic_file.h"
+
 namespace bm7::report {
 
 namespace {
-
-std::atomic<unsigned> temporaryCount{0};
-
-std::string temporaryName(const std::string& path) {
-    const std::filesystem::path target(path);
-    const std::string unique =
-        std::to_string(::getpid()) + "-" + std::to_string(temporaryCount.fetch_add(1));
-    return (target.parent_path() / ("." + target.filename().string() + "." + unique + ".part"))
-        .string();
-}
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -41,7 +32,7 @@ bool failed(const std::string& path, std::string& problem) {
 }  // namespace
 
 bool writeMediaFile(const std::string& path, std::string_view bytes, std::string& problem) {
-    const std::string temporary = temporaryName(path);
+    const std::string temporary = temporaryPathFor(path);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return failed(temporary, problem);
     const bool written = writeAll(fd, bytes);
