@@ -17,7 +17,6 @@ constexpr int kHoldFactor = kFrameLength / kStage2Length;
 }  // namespace
 
 void DetectionTracker::reset() {
-    framesSeen_ = 0;
     open_ = false;
     clipCount_ = 0;
 }
@@ -42,9 +41,9 @@ void DetectionTracker::report(std::int64_t gateEnd, DetectionListener& listener)
     listener.detected({gateBegin_, gateEnd, songRatio_, peakEnergy_, clipFor(gateEnd)});
 }
 
-void DetectionTracker::trackFrame(const double* clipGate, const double* currentEnergy,
-                                  int judgedSamples, DetectionListener& listener) {
-    const std::int64_t frameStart = framesSeen_ * kFrameLength;
+void DetectionTracker::trackFrame(std::int64_t frameStart, const double* clipGate,
+                                  const double* currentEnergy, int judgedSamples,
+                                  DetectionListener& listener) {
     const auto opens = [clipGate](int i) { return isOn(clipGate[i]); };
     for (int i = 0; i < kFrameLength; ++i) {
         if (!open_) {
@@ -69,12 +68,11 @@ void DetectionTracker::trackFrame(const double* clipGate, const double* currentE
         }
         if (currentEnergy[i] > peakEnergy_) peakEnergy_ = currentEnergy[i];
     }
-    ++framesSeen_;
     clipCount_ = 0;
 }
 
-void DetectionTracker::finish(DetectionListener& listener) {
-    if (open_) report(framesSeen_ * kFrameLength, listener);
+void DetectionTracker::finish(std::int64_t streamEnd, DetectionListener& listener) {
+    if (open_) report(streamEnd, listener);
 }
 
 }  // namespace bm7::detector

@@ -46,13 +46,13 @@ public:
     double* frameRatios() { return ratios_; }
     // Clip & Save saved `name` for the run that ended at stream sample `gateEnd`.
     void noteClip(std::int64_t gateEnd, const char* name);
-    // The step's gate and energy, once Clip & Save has run; counts the frame. Only the
-    // first `judgedSamples` samples score: after them the signals are the padding's that
-    // follows the audio.
-    void trackFrame(const double* clipGate, const double* currentEnergy, int judgedSamples,
-                    DetectionListener& listener);
-    // Reports a run still open at the end of the stream.
-    void finish(DetectionListener& listener);
+    // The step's gate and energy, once Clip & Save has run, for the frame whose first
+    // sample is stream sample `frameStart`. Only the first `judgedSamples` samples score:
+    // after them the signals are the padding's that follows the audio.
+    void trackFrame(std::int64_t frameStart, const double* clipGate, const double* currentEnergy,
+                    int judgedSamples, DetectionListener& listener);
+    // Reports a run still open when the stream ends before stream sample `streamEnd`.
+    void finish(std::int64_t streamEnd, DetectionListener& listener);
 
 private:
     static constexpr int kClipSlots = 8;        // far more clips than one frame can end
@@ -62,7 +62,6 @@ private:
     void report(std::int64_t gateEnd, DetectionListener& listener);
 
     double ratios_[kStage2Length] = {};
-    std::int64_t framesSeen_ = 0;
     bool open_ = false;
     std::int64_t gateBegin_ = 0;
     double songRatio_ = 0.0;

@@ -594,12 +594,12 @@ void DetectorModel::update(int task) {
             countFrameWithoutClips(child(kClipSave));
         }
         lastClipGate_ = signals_.clipGate[kFrameLength - 1];
-        frameStart_ += kFrameLength;
         // After Clip & Save, so that a run ending here knows its clip.
         if (listener_ != nullptr) {
-            tracker_.trackFrame(signals_.clipGate, signals_.currentEnergy, judgedSamples_,
-                                *listener_);
+            tracker_.trackFrame(frameStart_, signals_.clipGate, signals_.currentEnergy,
+                                judgedSamples_, *listener_);
         }
+        frameStart_ += kFrameLength;
     }
     if (runsAt(hourlyRate)) {
         callUpdate(child(kToLogFile), task);
@@ -632,7 +632,7 @@ void DetectorModel::terminate() {
     callTerminate(child(kDeinterleave));
     for (int index = kBandFifo; index < kChildCount; ++index) callTerminate(child(index));
     // After Clip & Save has saved the run still under way, so that its report names the clip.
-    if (listener_ != nullptr) tracker_.finish(*listener_);
+    if (listener_ != nullptr) tracker_.finish(frameStart_, *listener_);
     fileGuard_.reportRefusals();
 }
 
