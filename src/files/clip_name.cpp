@@ -128,11 +128,15 @@ bool readClipName(std::string_view fileName, std::string_view prefix, std::strin
     if (!takeChar(rest, '_')) return false;
     stamp = {};
     std::string_view calendar = rest;
+    std::string_view stream = rest;
     if (takeDate(calendar, stamp.fields) && takeClock(calendar, 2, true, stamp.fields)) {
         stamp.calendar = true;
         rest = calendar;
-    } else if (!takeClock(rest, 3, false, stamp.fields)) {
-        return false;
+    } else if (takeClock(stream, 3, false, stamp.fields)) {
+        rest = stream;
+    } else {
+        // A mode without a stamp: the suffix follows the prefix.
+        return takeNumber(rest, 2, false) && rest.empty();
     }
     return takeChar(rest, '_') && takeNumber(rest, 2, false) && rest.empty();
 }

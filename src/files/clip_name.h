@@ -41,7 +41,7 @@ struct ClipNameStamp {
 };
 
 // Whether `fileName` is a clip name made from `prefix` and `extension`: the prefix, a
-// stream or calendar stamp, "_" and two or more digits, the extension.
+// stream or calendar stamp or none, "_" and two or more digits, the extension.
 bool readClipName(std::string_view fileName, std::string_view prefix, std::string_view extension,
                   ClipNameStamp& stamp);
 

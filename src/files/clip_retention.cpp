@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <utility>
 #include <vector>
 
 #include "driver/command_line.h"
 #include "files/atomic_file.h"
+#include "files/clip_name.h"
 #include "files/clip_save.h"
 #include "files/clip_writers.h"
 #include "files/text_param.h"
@@ -20,57 +20,6 @@ namespace bm7 {
 namespace {
 
 constexpr int kFormatCount = 8;
-
-// Matches `pattern` at the start of `text`, '9' standing for any digit, and moves past it.
-bool take(std::string_view& text, std::string_view pattern) {
-    if (text.size() < pattern.size()) return false;
-    for (std::size_t i = 0; i < pattern.size(); ++i) {
-        const bool digit = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
-        if (pattern[i] == '9' ? !digit : text[i] != pattern[i]) return false;
-    }
-    text.remove_prefix(pattern.size());
-    return true;
-}
-
-void skipDigits(std::string_view& text) {
-    while (!text.empty() && std::isdigit(static_cast<unsigned char>(text.front()))) {
-        text.remove_prefix(1);
-    }
-}
-
-// "_hhh.mm.ss" with three or more hour digits.
-bool takeStreamStamp(std::string_view& text) {
-    std::string_view rest = text;
-    if (!take(rest, "_999")) return false;
-    skipDigits(rest);
-    if (!take(rest, ".99.99")) return false;
-    text = rest;
-    return true;
-}
-
-// "_NN" goes on with three or more digits once a hundred names of one stamp are taken.
-bool isSuffixAndExtension(std::string_view text) {
-    if (!take(text, "_99")) return false;
-    skipDigits(text);
-    for (int code = 1; code <= kFormatCount; ++code) {
-        if (text == clipFormat(code)->extension) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
-bool isOwnClipName(std::string_view fileName, std::string_view prefix) {
-    if (!fileName.starts_with(prefix)) return false;
-    fileName.remove_prefix(prefix.size());
-    if (isSuffixAndExtension(fileName)) return true;
-    std::string_view calendar = fileName;
-    if (take(calendar, "_9999-99-99_99.99.99") && isSuffixAndExtension(calendar)) return true;
-    return takeStreamStamp(fileName) && isSuffixAndExtension(fileName);
-}
-
-namespace {
-
 constexpr double kStepTolerance = 3600.0;
 
 class SystemClocks final : public RetentionClocks {
@@ -86,6 +35,14 @@ public:
 };
 
 }  // namespace
+
+bool isOwnClipName(std::string_view fileName, std::string_view prefix) {
+    ClipNameStamp stamp;
+    for (int code = 1; code <= kFormatCount; ++code) {
+        if (readClipName(fileName, prefix, clipFormat(code)->extension, stamp)) return true;
+    }
+    return false;
+}
 
 const RetentionClocks& systemClocks() {
     static const SystemClocks clocks;
